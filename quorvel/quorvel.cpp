@@ -1,0 +1,486 @@
+// The exercise support library: framing, run start and finish, view boxes,
+// checks, array display and utilities. Conventions and globals are described
+// at the top of quorvel.h.
+#include <quorvel/quorvel.h>
+#include <quorvel/primitives.h>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+
+char* mem = nullptr;
+char* yaml = nullptr;
+char* response = nullptr;
+char* query_str = nullptr;
+int incoming_message_id = -1;
+
+// Set up in this order before main(): device, seeded engine, distribution,
+// and the generator holding copies of the last two.
+std::random_device rd("default");
+std::mt19937 rng(rd());
+std::uniform_real_distribution<double> distribution(0.0, 1.0);
+random_generator_type generator = std::bind(distribution, rng);
+
+namespace {
+
+constexpr char separator[] = "\n---\n";
+constexpr int separator_length = 5;
+constexpr int memory_size = document_offset;
+constexpr int largest_document_start = document_capacity - 1;  // k may be 0..89,998
+constexpr const char* input_directory = "input";
+constexpr mode_t input_directory_mode = 0775;
+constexpr const char* store_input_mode = "store input";
+constexpr const char* message_id_key = "message_id:";
+
+constexpr std::size_t time_text_size = 100;
+constexpr long millis_per_second = 1000;
+constexpr std::int64_t nanos_per_milli = 1000000;
+constexpr double near_tolerance = 1e-8;
+
+void warn(const char* text) { std::cerr << "Warning:  " << text << std::endl; }
+
+void warn_init(const std::string& text) {
+    std::cerr << "Warning in init:  " << text << std::endl;
+}
+
+void warn_read_limit() {
+    std::cerr << "Warning:  did not reach EOF after " << image_size << " characters.";
+}
+
+bool same_text(const char* text, const char* expected) {
+    return text != nullptr && std::strcmp(text, expected) == 0;
+}
+
+// A new image, all fill_byte, with an empty document.
+void new_image(char*& image, char*& document) {
+    image = new char[image_size];
+    std::memset(image, fill_byte, image_size);
+    document = image + document_offset;
+    document[0] = '\0';
+}
+
+// Frames the n staged bytes (staging[n] is a NUL) into a new image.
+void frame(const char* staging, int n, char*& image, char*& document) {
+    new_image(image, document);
+    if (n <= 0) {
+        return;
+    }
+    const int k = index_of(staging, separator);
+    if (k < 0) {
+        warn("did not find separator between yaml and mem.");
+        return;
+    }
+    if (k > largest_document_start) {
+        std::cerr << "Warning:  yaml of " << k + 1 << " characters does not fit in "
+                  << document_capacity << "; input discarded." << std::endl;
+        return;
+    }
+    std::memcpy(document, staging, static_cast<std::size_t>(k) + 1);
+    document[k + 1] = '\0';
+    const int memory_start = k + separator_length;
+    const int limit = std::min(n, memory_start + memory_size);
+    if (limit > memory_start) {
+        std::memcpy(image, staging + memory_start, static_cast<std::size_t>(limit - memory_start));
+    }
+}
+
+// Writes the archive input/<id>.txt; warns when it cannot.
+void store_input() {
+    struct stat info {};
+    if (stat(input_directory, &info) != 0 || !S_ISDIR(info.st_mode)) {
+        if (mkdir(input_directory, input_directory_mode) == -1) {
+            warn_init(std::string("unable to create directory ") + input_directory);
+            return;
+        }
+    }
+    if (incoming_message_id < 0) {
+        return;
+    }
+    const std::string path =
+        std::string(input_directory) + "/" + std::to_string(incoming_message_id) + ".txt";
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        warn_init("unable to open file " + path);
+        return;
+    }
+    file << yaml;
+    file.write(separator, separator_length);
+    file.write(mem, yaml - mem);
+    file.close();
+    if (!file) {
+        warn_init("unable to write file " + path);
+    }
+}
+
+void read_message_id() {
+    if (length_of(yaml, 0) <= 0) {
+        return;
+    }
+    const Range where = find_value(yaml, message_id_key, true);
+    if (range_second(where) <= 0) {
+        warn_init("unable to find message id!");
+        return;
+    }
+    incoming_message_id = as_integer(yaml, where);
+    if (incoming_message_id < 0) {
+        warn_init("invalid message id " + std::to_string(incoming_message_id));
+    }
+}
+
+void release_image() {
+    delete[] mem;
+    mem = nullptr;
+    yaml = nullptr;
+}
+
+void write_memory(const char* image, const char* document) {
+    if (image != nullptr && document != nullptr) {
+        std::cout.write(image, document - image);
+    }
+}
+
+void write_document(const char* document) {
+    if (document != nullptr) {
+        std::cout << document;
+    } else {
+        std::cout.setstate(std::ios::failbit);
+    }
+}
+
+// ----- view boxes -----
+
+// Length of the document, found incrementally: the document only grows, so
+// the scan starts where the last one ended. Bounded by the document area.
+std::size_t document_length() {
+    static const char* known_document = nullptr;
+    static std::size_t known_length = 0;
+    if (known_document != yaml) {
+        known_document = yaml;
+        known_length = 0;
+    }
+    const std::size_t area = static_cast<std::size_t>(document_capacity) + 1;
+    const void* end = std::memchr(yaml + known_length, '\0', area - known_length);
+    known_length = end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - yaml)
+                                  : area;
+    return known_length;
+}
+
+std::string box_elements(int number, const std::string& background, int width, int height,
+                         const std::string& color, const std::string& border, int position,
+                         std::size_t length) {
+    const std::string n = std::to_string(number);
+    std::string box;
+    box.reserve(320 + background.size() + color.size() + border.size());
+    box += "View_correctness_" + n + ":\n  style:\n";
+    box += "    width: " + std::to_string(width) + "\n";
+    box += "    height: " + std::to_string(height) + "\n";
+    box += "    marginLeft: 10\n    backgroundColor: " + background + "\n";
+    if (!border.empty()) {
+        box += "    borderColor: " + border + "\n    borderWidth: 2\n";
+    } else {
+        box += "    marginTop: 1\n";
+    }
+    box += "  children: [Text_correctness_" + n + "]\n";
+    box += "Text_correctness_" + n + ":\n";
+    box += "  style:\n    fontSize: 18\n    marginLeft: 10\n";
+    box += "    color: " + color + "\n";
+    box += "  pos: " + std::to_string(position) + "\n";
+    box += "  len: " + std::to_string(length) + "\n";
+    return box;
+}
+
+// The text's bytes at offset, then a NUL. write_at stops at a NUL, so a text
+// holding one is copied as it stands.
+void store_text(int offset, const std::string& text) {
+    if (text.find('\0') == std::string::npos) {
+        write_at(mem, offset, text.c_str());
+    } else {
+        std::memcpy(mem + offset, text.data(), text.size());
+        mem[offset + static_cast<std::ptrdiff_t>(text.size())] = '\0';
+    }
+}
+
+void warn_box_left_out() {
+    static bool warned = false;
+    if (!warned) {
+        warned = true;
+        warn("view box left out: the exchange image is full (or not set up).");
+    }
+}
+
+void emit_cell(const std::string& text, int width, int height, int font_size,
+               const std::string& border) {
+    text_in_box(text, "white", width, height, font_size, "black", border);
+}
+
+constexpr int header_width = 200;
+constexpr int header_height = 20;
+constexpr int header_font = 18;
+constexpr int cell_width = 75;
+constexpr int cell_height = 30;
+constexpr int cell_font = 30;
+
+void show_array_header(const char* type_name) {
+    emit_cell("", header_width, header_height, header_font, "");
+    emit_cell(type_name, header_width, header_height, header_font, "");
+}
+
+void show_array_cell(const std::string& text) {
+    emit_cell(text, cell_width, cell_height, cell_font, "black");
+}
+
+const char* bool_text(bool value) { return value ? "true" : "false"; }
+
+const char* verdict(bool agree) { return agree ? " == " : " != "; }
+
+std::string quoted_or_null(const char* text) {
+    return text == nullptr ? std::string("null") : "\"" + std::string(text) + "\"";
+}
+
+// The string at a + pos, or null when a is null or pos lies outside it.
+const char* string_at(const char* a, int pos) {
+    if (a == nullptr || pos < 0 || std::memchr(a, '\0', static_cast<std::size_t>(pos)) != nullptr) {
+        return nullptr;
+    }
+    return a + pos;
+}
+
+bool same_string(const char* a, const char* b) {
+    if (a == nullptr || b == nullptr) {
+        return a == b;
+    }
+    const int la = length_of(a, 0);
+    if (la != length_of(b, 0)) {
+        return false;
+    }
+    return la <= 0 || std::memcmp(a, b, static_cast<std::size_t>(la)) == 0;
+}
+
+char time_text[time_text_size];
+
+}  // namespace
+
+// ----- framing -----
+
+void swap_into_position(std::istream& in, char*& image, char*& document) {
+    const std::unique_ptr<char[]> staging(new char[image_size]);
+    in.read(staging.get(), image_size);
+    int n = static_cast<int>(in.gcount());
+    if (n == image_size) {
+        warn_read_limit();
+        n = image_size - 1;
+    }
+    staging[static_cast<std::size_t>(n)] = '\0';
+    frame(staging.get(), n, image, document);
+}
+
+void initialize(char*& image, char*& document) { swap_into_position(std::cin, image, document); }
+
+void initialize_empty(char*& image, char*& document) { new_image(image, document); }
+
+void initialize_from_file(const char* path, char*& image, char*& document) {
+    std::ifstream file;
+    if (path != nullptr) {
+        file.open(path, std::ios::binary);
+    }
+    swap_into_position(file, image, document);
+}
+
+void read_file_into_mem(const char* path, char* buffer, int offset) {
+    if (buffer == nullptr || offset < 0 || offset >= image_size) {
+        return;
+    }
+    std::ifstream file;
+    if (path != nullptr) {
+        file.open(path, std::ios::binary);
+    }
+    if (!file) {
+        buffer[offset] = '\0';
+        return;
+    }
+    const std::streamsize wanted = image_size - offset;
+    file.read(buffer + offset, wanted);
+    const std::streamsize count = file.gcount();
+    if (count < wanted) {
+        buffer[offset + count] = '\0';
+    } else {
+        warn_read_limit();
+        buffer[image_size - 1] = '\0';
+    }
+}
+
+// ----- run start and finish -----
+
+void init(const char* mode) {
+    initialize(mem, yaml);
+    response = new char[image_size];
+    query_str = new char[image_size];
+    query_str[0] = '\0';
+    read_message_id();
+    if (same_text(mode, store_input_mode)) {
+        store_input();
+    }
+}
+
+bool just_starting() { return incoming_message_id == 0; }
+
+void terminate(const char* image, const char* document) {
+    write_document(document);
+    std::cout.write(separator, separator_length);
+    write_memory(image, document);
+    if (image != nullptr && image == mem) {
+        release_image();
+    } else {
+        delete[] image;
+    }
+}
+
+void quit(const char* mode) {
+    delete[] response;
+    response = nullptr;
+    if (same_text(mode, "none")) {
+        // Nothing is written.
+    } else if (same_text(mode, "just yaml")) {
+        write_document(yaml);
+    } else if (same_text(mode, "just mem")) {
+        write_memory(mem, yaml);
+    } else {
+        terminate(mem, yaml);
+        return;
+    }
+    release_image();
+}
+
+// ----- view boxes -----
+
+void text_in_box(std::string text, std::string background, int width, int height,
+                 int /*font_size*/, std::string color, std::string border) {
+    static int counter = 0;
+    static int mem_pos = text_origin;
+    const std::size_t room = static_cast<std::size_t>(memory_size - mem_pos);
+    if (mem == nullptr || yaml == nullptr || text.size() >= room) {
+        warn_box_left_out();
+        return;
+    }
+    const std::string box = box_elements(counter + 1, background, width, height, color, border,
+                                         mem_pos, text.size());
+    const std::size_t length = document_length();
+    if (length + box.size() > static_cast<std::size_t>(document_capacity)) {
+        warn_box_left_out();
+        return;
+    }
+    ++counter;
+    append(yaml + length, box.c_str());
+    store_text(mem_pos, text);
+    mem_pos += static_cast<int>(text.size()) + 1;
+}
+
+// ----- checks -----
+
+void show_correctness_box(bool ok, std::string label) {
+    text_in_box(std::move(label), ok ? "rgb(100, 255, 100)" : "red", header_width, header_height,
+                header_font, "white", "");
+}
+
+void check_equal(bool a, bool b) {
+    show_correctness_box(a == b, std::string(bool_text(a)) + verdict(a == b) + bool_text(b));
+}
+
+void check_equal(char a, char b) {
+    show_correctness_box(a == b, std::string(1, a) + verdict(a == b) + std::string(1, b));
+}
+
+void check_equal(int a, int b) {
+    show_correctness_box(a == b, std::to_string(a) + verdict(a == b) + std::to_string(b));
+}
+
+void near_equal(double a, double b) {
+    const bool agree = std::fabs(a - b) < near_tolerance;
+    show_correctness_box(agree, std::to_string(a) + (agree ? " ~ " : " != ") + std::to_string(b));
+}
+
+void check_equal(const char* a, int pos, const char* b) {
+    const char* left = string_at(a, pos);
+    const bool agree = same_string(left, b);
+    show_correctness_box(agree, quoted_or_null(left) + verdict(agree) + quoted_or_null(b));
+}
+
+void check_equal(const char* a, const char* b) { check_equal(a, 0, b); }
+
+// ----- array display -----
+
+void show_int_array(const int* values, int count) {
+    show_array_header("int");
+    for (int i = 0; values != nullptr && i < count; ++i) {
+        show_array_cell(std::to_string(values[i]));
+    }
+}
+
+void show_char_array(const char* chars, int count) {
+    show_array_header("char");
+    for (int i = 0; chars != nullptr && i < count; ++i) {
+        show_array_cell(chars[i] == '\0' ? std::string("\xE2\x9D\x9A")
+                                         : std::string{'\'', chars[i], '\''});
+    }
+}
+
+// ----- strings, clock and random numbers -----
+
+char* echo_string(const char* text) {
+    const int length = text == nullptr ? 0 : length_of(text, 0);
+    char* copy = new char[static_cast<std::size_t>(length) + 1];
+    if (length > 0) {
+        std::memcpy(copy, text, static_cast<std::size_t>(length));
+    }
+    copy[length] = '\0';
+    return copy;
+}
+
+std::int64_t current_time() {
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() /
+           nanos_per_milli;
+}
+
+char* time_of_day(long millis) {
+    const std::time_t seconds = static_cast<std::time_t>(millis / millis_per_second);
+    std::tm local{};
+    if (localtime_r(&seconds, &local) == nullptr ||
+        std::strftime(time_text, time_text_size, "%I:%M %p", &local) == 0) {
+        time_text[0] = '\0';
+    }
+    return time_text;
+}
+
+char* time_of_day(const char* text, int pos) {
+    if (text == nullptr || pos < 0) {
+        throw std::invalid_argument("stoll");
+    }
+    const std::string number(text + pos);
+    char* stop = nullptr;
+    errno = 0;
+    const long long millis = std::strtoll(number.c_str(), &stop, 10);
+    if (stop == number.c_str()) {
+        throw std::invalid_argument("stoll");
+    }
+    if (errno == ERANGE) {
+        throw std::out_of_range("stoll");
+    }
+    return time_of_day(static_cast<long>(millis));
+}
+
+double random_number() {
+    const double value = generator();
+    return value < 1.0 ? value : std::nextafter(1.0, 0.0);
+}

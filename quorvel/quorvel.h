@@ -1,0 +1,266 @@
+// quorvel/quorvel.h - support library for exercise programs.
+//
+// ---------------------------------------------------------------------------
+// HOW A RUN GOES (one exchange per process)
+// ---------------------------------------------------------------------------
+// A host starts the exercise program and writes an exchange stream to its
+// standard input:
+//
+//     <YAML document, containing a "message_id: N" line>"\n---\n"<memory bytes>
+//
+// The program then does, in this order and once each:
+//
+//     init(nullptr);          // frame stdin into the exchange image
+//     check_equal(2, 3);      // ...checks and array displays add boxes...
+//     quit(nullptr);          // write document, "\n---\n", memory to stdout
+//
+// The exchange image is one array of image_size (100,000) bytes:
+//
+//     mem ->  [0 .. 9,999]       memory area: opaque bytes, no terminator;
+//                                bytes the host did not send hold '~'.
+//     yaml -> [10,000 .. 99,999] document area: the YAML document as
+//                                NUL-terminated text (at most 89,999 chars).
+//
+// Offsets 0..499 of the memory area belong to the host; box texts go from
+// offset text_origin (500) on. Nothing is written to standard output before
+// quit(); quit() does not flush, the bytes leave when the process ends
+// normally. Problems never stop the program: they are reported as warnings on
+// standard error and the run goes on with the fallback stated per function.
+// Every warning starts with "Warning:  " (inside init: "Warning in init:  ")
+// and ends with a newline and a flush, except the read-limit warning
+// "Warning:  did not reach EOF after 100000 characters." which has no newline.
+//
+// ---------------------------------------------------------------------------
+// GLOBALS (all process-wide, unguarded; the library is single-threaded)
+// ---------------------------------------------------------------------------
+//   mem                  owning pointer to the exchange image; null before
+//                        init() and after quit().
+//   yaml                 the document area, always mem + document_offset;
+//                        null before init() and after quit().
+//   response             100,000 bytes for the exercise's own use, allocated
+//                        by init() with unset contents, released by quit()
+//                        (then null). The library never writes it.
+//   query_str            100,000 bytes allocated by init() holding "", for the
+//                        exercise's own use. Never released by the library.
+//   incoming_message_id  the id read from the incoming document; -1 until a
+//                        document with a usable id has been read.
+//   rd, rng, distribution, generator
+//                        random state set up before main() runs: rd is the
+//                        system's nondeterministic source ("default"), rng an
+//                        MT19937 seeded once from rd, distribution uniform on
+//                        [0, 1), and generator a bound copy of distribution
+//                        and of the freshly seeded rng that random_number()
+//                        draws from. Drawing from rng does not change the
+//                        sequence of random_number().
+//
+// Ownership: the exchange image belongs to the library from init() to quit().
+// Released pointers (mem, yaml, response) are reset to null, so a second
+// quit() writes nothing and frees nothing.
+//
+// Box counters: every box gets the next number (1, 2, ...) and the next text
+// position in the memory area; neither is ever reset within a process.
+// ---------------------------------------------------------------------------
+#ifndef QUORVEL_QUORVEL_H
+#define QUORVEL_QUORVEL_H
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <random>
+#include <string>
+#include <utility>
+
+// Sizes of the exchange image, in bytes.
+inline constexpr int image_size = 100000;      // the whole image; longest read
+inline constexpr int document_offset = 10000;  // document start = memory size
+inline constexpr char fill_byte = '~';         // every byte the input leaves unset
+inline constexpr int document_capacity = image_size - document_offset - 1;  // 89,999 chars
+inline constexpr int text_origin = 500;        // first memory offset for box texts
+
+extern char* mem;
+extern char* yaml;
+extern char* response;
+extern char* query_str;
+extern int incoming_message_id;
+
+// ----- Framing ---------------------------------------------------------------
+
+// Reads up to image_size bytes from in (one read) and frames them into a new
+// image; stores its start in mem and its document area in yaml. Does not
+// release an image mem pointed to before. Outcomes:
+//   * separator "\n---\n" first found at k: the document area holds the k
+//     bytes before it plus its opening newline; the up to 10,000 bytes after it
+//     fill the memory area, the rest of which stays '~'; later bytes are
+//     ignored without a message.
+//   * 100,000 bytes or more: "Warning:  did not reach EOF after 100000
+//     characters." (no newline) and only the first 99,999 bytes are used.
+//   * empty input: empty document, memory all '~', no message.
+//   * no separator before the first NUL: "Warning:  did not find separator
+//     between yaml and mem." and an empty document, memory all '~'.
+//   * separator at k >= 89,999 (the document would not fit its area):
+//     "Warning:  yaml of K characters does not fit in 89999; input discarded."
+//     (K = k + 1) and, as without a separator, an empty document and memory
+//     all '~'. The document is not cut: a cut could leave broken YAML.
+void swap_into_position(std::istream& in, char*& mem, char*& yaml);
+
+// swap_into_position() on standard input.
+void initialize(char*& mem, char*& yaml);
+
+// A new image without reading anything: empty document, memory all '~'.
+void initialize_empty(char*& mem, char*& yaml);
+
+// swap_into_position() on the file at path. A file that cannot be opened (or
+// a null path) reads as empty input: empty document, memory all '~', no message.
+void initialize_from_file(const char* path, char*& mem, char*& yaml);
+
+// Reads the file at path into buffer + offset, buffer being image_size bytes.
+// Outcomes:
+//   * file shorter than image_size - offset: its bytes, then a NUL.
+//   * longer or equal: "Warning:  did not reach EOF after 100000 characters."
+//     (no newline, 100000 whatever the offset), and a NUL at buffer[99,999].
+//   * cannot be opened (or null path): a NUL at buffer[offset], no message.
+//   * null buffer or offset outside 0..99,999: nothing is read or written.
+void read_file_into_mem(const char* path, char* buffer, int offset);
+
+// ----- Run start and finish --------------------------------------------------
+
+// Starts the run: frames standard input (initialize), allocates response and
+// query_str, and reads "message_id:" from the document. mode may be null; the
+// only recognised mode is exactly "store input" (case-sensitive, no blanks),
+// which archives the framed stream as input/<id>.txt (document, "\n---\n",
+// the 10,000 memory bytes), creating the directory "input" with mode 0775.
+// Warnings (the run always goes on):
+//   "Warning in init:  unable to find message id!"   non-empty document with
+//        no usable id (missing, not an integer, or outside 32 bits); id stays.
+//   "Warning in init:  invalid message id <id>"      negative id; it is stored
+//        but no archive is written.
+//   "Warning in init:  unable to create directory input"
+//   "Warning in init:  unable to open file input/<id>.txt"
+//   "Warning in init:  unable to write file input/<id>.txt"  the archive could
+//        not be written in full (a disk full, say).
+// An empty document prints nothing and leaves the id at -1; with "store
+// input" the directory is still created but no archive is written.
+// Call once per process, before any other call.
+void init(const char* mode);
+
+// True exactly when incoming_message_id is 0 (the host's first message).
+bool just_starting();
+
+// Writes the full exchange stream of the given image to standard output:
+// the text at yaml, "\n---\n", then yaml - mem bytes from mem; then releases
+// the image through mem. A null yaml puts standard output into its failed
+// state instead, so nothing at all is written from then on. A null mem
+// writes no memory bytes. When mem is the global image, the globals mem and
+// yaml are reset to null.
+void terminate(const char* mem, const char* yaml);
+
+// Ends the run: releases response, writes by mode, releases the image and
+// resets mem, yaml and response to null. Modes (whole, case-sensitive):
+//   null, "" or anything else  document, "\n---\n", 10,000 memory bytes
+//   "none"                     nothing
+//   "just yaml"                the document only (null yaml: stdout failed)
+//   "just mem"                 the 10,000 memory bytes only
+// Does not flush standard output. A second call writes and frees nothing.
+void quit(const char* mode);
+
+// ----- View boxes ------------------------------------------------------------
+
+// Appends one view box to the document and puts text into the memory area.
+// For box N at text position P the document gains "View_correctness_N:" with
+// its style (width, height, marginLeft: 10, backgroundColor, and either
+// borderColor + borderWidth: 2 when border is not empty or marginTop: 1) and
+// children, then "Text_correctness_N:" with fontSize: 18, marginLeft: 10,
+// color, pos: P and len: L (L = text.size() in bytes). The L bytes of text go
+// to mem[P..P+L-1], a NUL to mem[P+L]; the next box starts at P + L + 1.
+// font_size is accepted and unused. Colours are copied unchanged.
+// A box is written whole or not at all. It is left out when its elements
+// would take the document past document_capacity characters, or its text and
+// NUL do not fit before offset document_offset, or there is no image (before
+// init, after quit). A left-out box takes no number and no text position, so
+// the numbers stay consecutive. The first box left out in a process prints
+// "Warning:  view box left out: the exchange image is full (or not set up)."
+// once; later boxes that fit are still written. The document is assumed
+// to only grow between boxes (append to it, do not cut it).
+void text_in_box(std::string text, std::string background, int width, int height,
+                 int font_size, std::string color, std::string border);
+
+// ----- Correctness checks ----------------------------------------------------
+// Each check builds a label from both values and the verdict (" == " when they
+// agree, " != " otherwise) and emits one box: green "rgb(100, 255, 100)" when
+// they agree, "red" otherwise (200 x 20, white text, no border).
+
+// Emits the check box for a verdict and a label.
+void show_correctness_box(bool ok, std::string label);
+
+// Label "true == true", "true != false", ...
+void check_equal(bool a, bool b);
+
+// Label: the byte a, the operator, the byte b ("a == a"). A NUL byte stays a
+// NUL inside the label; the label is still 6 bytes long.
+void check_equal(char a, char b);
+
+// Label: the values as printf "%d" writes them ("2 != 3").
+void check_equal(int a, int b);
+
+// Agree when |a - b| < 1e-8 (so never for NaN or for equal infinities).
+// Label: both as printf "%f" writes them, " ~ " when they agree.
+void near_equal(double a, double b);
+
+// Compares the string at a + pos with b; they agree when they have the same
+// length and the same bytes. Label: "<a+pos>" == "<b>" with double quotes.
+// A null string (or a pos below 0 or past the end of a) shows as the word
+// null without quotes: two nulls agree, a null never equals a real string.
+void check_equal(const char* a, int pos, const char* b);
+
+// check_equal(a, 0, b).
+void check_equal(const char* a, const char* b);
+
+// ----- Array display ---------------------------------------------------------
+// Both emit an empty spacer box and a header box ("int" / "char"), 200 x 20
+// without border, then one 75 x 30 cell with a black border per element.
+// A count of 0 or less, or a null array, shows only the spacer and the header.
+
+// Cells: each value as printf "%d" writes it.
+void show_int_array(const int* values, int count);
+
+// Cells: 'c' (three bytes, the byte unchanged even above 127) for a non-NUL
+// byte, "\xE2\x9D\x9A" (U+275A) for a NUL. A NUL does not end the walk.
+void show_char_array(const char* chars, int count);
+
+// ----- Strings, clock and random numbers -------------------------------------
+
+// A new copy of text with its NUL; the caller releases it with delete[].
+// A null text gives a new empty string.
+char* echo_string(const char* text);
+
+// The system clock in milliseconds since the Unix epoch.
+std::int64_t current_time();
+
+// The local time at millis as 12-hour clock text ("03:07 PM"), in a static
+// 100-byte buffer shared by both overloads and overwritten by every call.
+// Seconds are millis / 1000 truncated toward zero. A time the platform cannot
+// convert (a year out of range) gives the empty text.
+char* time_of_day(long millis);
+
+// time_of_day() of the decimal number at text + pos, read as strtoll does
+// (leading white space and a sign allowed, stops at the first non-digit).
+// Throws std::invalid_argument("stoll") when there are no digits (also for a
+// null text or a negative pos) and std::out_of_range("stoll") when the number
+// does not fit in 64 bits.
+char* time_of_day(const char* text, int pos);
+
+// The next uniform draw from generator, in [0, 1). Two 32-bit engine outputs
+// x1, x2 give (x1 + x2 * 2^32) / 2^64; the one case where rounding makes that
+// exactly 1.0 returns the largest double below 1.0 instead, so
+// int(random_number() * n) is always a valid index below n.
+double random_number();
+
+using random_generator_type = decltype(std::bind(
+    std::declval<std::uniform_real_distribution<double>&>(), std::declval<std::mt19937&>()));
+
+extern std::random_device rd;
+extern std::mt19937 rng;
+extern std::uniform_real_distribution<double> distribution;
+extern random_generator_type generator;
+
+#endif  // QUORVEL_QUORVEL_H

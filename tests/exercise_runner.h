@@ -1,0 +1,56 @@
+// Shared helpers of the end-to-end tests: run the scripted exercise and build
+// expected streams.
+#ifndef QUORVEL_TESTS_EXERCISE_RUNNER_H
+#define QUORVEL_TESTS_EXERCISE_RUNNER_H
+
+#include "support/child_process.h"
+
+#include <string>
+#include <vector>
+
+inline constexpr std::size_t memory_bytes = 10000;
+inline const std::string stream_separator = "\n---\n";
+
+// scripted_exercise INIT_MODE QUIT_MODE STEPS... on input, in cwd.
+inline ChildResult run_exercise(const std::string& input, std::vector<std::string> args = {},
+                                const std::string& cwd = "") {
+    if (args.empty()) {
+        args = {"@null", "@null"};
+    }
+    return run_child(SCRIPTED_EXERCISE, args, input, cwd);
+}
+
+// A string literal with its embedded NULs, without the final one.
+template <std::size_t N>
+std::string bytes_of(const char (&literal)[N]) {
+    return std::string(literal, N - 1);
+}
+
+// head followed by '~' up to the size of the memory area.
+inline std::string memory_area(const std::string& head = "") {
+    return head + std::string(memory_bytes - head.size(), '~');
+}
+
+// The full output stream of a run.
+inline std::string full_stream(const std::string& document, const std::string& memory) {
+    return document + stream_separator + memory;
+}
+
+// A document of exactly length characters that starts with "message_id: N\n"
+// and is padded with YAML lines; it ends with a newline.
+inline std::string padded_document(int id, std::size_t length) {
+    std::string document = "message_id: " + std::to_string(id) + "\n";
+    while (document.size() < length) {
+        const std::size_t left = length - document.size();
+        const std::size_t line = left > 80 ? 80 : left;
+        if (line < 4) {
+            document.append(line - 1, '#');
+            document += '\n';
+        } else {
+            document += "p: " + std::string(line - 4, 'y') + "\n";
+        }
+    }
+    return document;
+}
+
+#endif

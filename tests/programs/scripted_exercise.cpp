@@ -1,0 +1,133 @@
+// An exercise program driven by its arguments, so that end-to-end tests can
+// make any run from one binary:
+//
+//   scripted_exercise INIT_MODE QUIT_MODE [STEP ...]
+//
+// A mode of "@null" is a null pointer. Arguments are percent-decoded (%0A is a
+// newline, %00 a NUL). Steps (fields split at ':'):
+//   bool:A:B  char:A:B  int:A:B      check_equal; char fields are one byte
+//   near:A:B                         near_equal (strtod: "inf", "nan" work)
+//   str:A:POS:B                      check_equal(a, pos, b); "@null" is null
+//   str2:A:B                         check_equal(a, b)
+//   ints:A,B,...  ints:              show_int_array (empty list: count 0)
+//   chars:TEXT:COUNT                 show_char_array over TEXT's bytes + NUL
+//   nullints:COUNT  nullchars:COUNT  array display of a null pointer
+//   label:OK:SIZE                    show_correctness_box with SIZE 'x' bytes
+//   repeat:N                         N checks check_equal(i, i)
+//   box:TEXT:BG:W:H:FONT:COLOR:BORDER  text_in_box
+//   id                               prints "id=N starting=B" to stderr
+//   quit:MODE                        an extra quit
+//   append:TEXT                      appends TEXT to the document itself
+#include <quorvel/primitives.h>
+#include <quorvel/quorvel.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string decode(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> fields(const std::string& step) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (std::size_t at = step.find(':'); at != std::string::npos; at = step.find(':', start)) {
+        out.push_back(decode(step.substr(start, at - start)));
+        start = at + 1;
+    }
+    out.push_back(decode(step.substr(start)));
+    return out;
+}
+
+const char* mode_of(const std::string& arg) { return arg == "@null" ? nullptr : arg.c_str(); }
+
+std::vector<int> int_list(const std::string& text) {
+    std::vector<int> values;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(',', start);
+        end = end == std::string::npos ? text.size() : end;
+        values.push_back(std::stoi(text.substr(start, end - start)));
+        start = end + 1;
+    }
+    return values;
+}
+
+void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep) {
+    const std::string& op = f[0];
+    if (op == "bool") {
+        check_equal(f[1] == "1", f[2] == "1");
+    } else if (op == "char") {
+        check_equal(f[1].empty() ? '\0' : f[1][0], f[2].empty() ? '\0' : f[2][0]);
+    } else if (op == "int") {
+        check_equal(std::stoi(f[1]), std::stoi(f[2]));
+    } else if (op == "near") {
+        near_equal(std::strtod(f[1].c_str(), nullptr), std::strtod(f[2].c_str(), nullptr));
+    } else if (op == "str") {
+        check_equal(f[1] == "@null" ? nullptr : f[1].c_str(), std::stoi(f[2]),
+                    f[3] == "@null" ? nullptr : f[3].c_str());
+    } else if (op == "str2") {
+        check_equal(f[1] == "@null" ? nullptr : f[1].c_str(),
+                    f[2] == "@null" ? nullptr : f[2].c_str());
+    } else if (op == "ints") {
+        const std::vector<int> values = int_list(f[1]);
+        show_int_array(values.data(), static_cast<int>(values.size()));
+    } else if (op == "chars") {
+        keep.push_back(f[1]);
+        show_char_array(keep.back().c_str(), std::stoi(f[2]));
+    } else if (op == "nullints") {
+        show_int_array(nullptr, std::stoi(f[1]));
+    } else if (op == "nullchars") {
+        show_char_array(nullptr, std::stoi(f[1]));
+    } else if (op == "label") {
+        show_correctness_box(f[1] == "1", std::string(std::stoul(f[2]), 'x'));
+    } else if (op == "repeat") {
+        for (int i = 0, n = std::stoi(f[1]); i < n; ++i) {
+            check_equal(i, i);
+        }
+    } else if (op == "box") {
+        text_in_box(f[1], f[2], std::stoi(f[3]), std::stoi(f[4]), std::stoi(f[5]), f[6], f[7]);
+    } else if (op == "id") {
+        std::cerr << "id=" << incoming_message_id << " starting=" << just_starting() << "\n";
+    } else if (op == "quit") {
+        quit(mode_of(f[1]));
+    } else if (op == "append") {
+        append(yaml, f[1].c_str());
+    } else {
+        std::cerr << "unknown step " << op << "\n";
+        std::exit(2);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::cerr << "usage: scripted_exercise INIT_MODE QUIT_MODE [STEP ...]\n";
+        return 2;
+    }
+    const std::string init_mode = decode(argv[1]);
+    const std::string quit_mode = decode(argv[2]);
+    init(mode_of(init_mode));
+    std::vector<std::string> keep;
+    keep.reserve(static_cast<std::size_t>(argc));
+    for (int i = 3; i < argc; ++i) {
+        run_step(fields(argv[i]), keep);
+    }
+    quit(mode_of(quit_mode));
+    return 0;
+}

@@ -1,0 +1,50 @@
+// Reads an exercise's output stream the way a host does: splits it at the
+// first separator, parses the document with libyaml and pairs each view box
+// with its text element.
+#ifndef QUORVEL_TESTS_YAML_CHECK_H
+#define QUORVEL_TESTS_YAML_CHECK_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct YamlNode {
+    enum class Kind { scalar, sequence, mapping };
+    Kind kind = Kind::scalar;
+    std::string scalar;
+    std::vector<std::pair<std::string, YamlNode>> entries;  // mapping, in order
+    std::vector<YamlNode> items;                             // sequence
+
+    const YamlNode* find(const std::string& key) const;
+    std::string text(const std::string& key) const;  // scalar under key or ""
+};
+
+// Parses one YAML document; false with error set when libyaml rejects it.
+// An empty text gives an empty mapping.
+bool parse_yaml(const std::string& text, YamlNode& root, std::string& error);
+
+struct ViewBox {
+    int number = 0;
+    std::map<std::string, std::string> style;       // the View element's style
+    std::map<std::string, std::string> text_style;  // the Text element's style
+    std::vector<std::string> children;
+    long pos = -1;
+    long len = -1;
+    std::string text;  // read from the memory area through pos and len
+};
+
+struct HostView {
+    bool ok = false;
+    std::string error;
+    std::string document;
+    std::string memory;
+    YamlNode root;
+    std::vector<ViewBox> boxes;  // in document order
+};
+
+// Splits, parses and pairs; ok is false (with error) when the stream has no
+// separator, the document does not parse, a box lacks its text element or a
+// text lies outside the memory area.
+HostView read_as_host(const std::string& stream);
+
+#endif
