@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -133,14 +134,19 @@ HostView read_as_host(const std::string& stream) {
         fail(view, "no separator");
         return view;
     }
-    view.document = stream.substr(0, at + 1);
+    view.document = stream.substr(0, at);
     view.memory = stream.substr(at + separator_length);
     if (!parse_yaml(view.document, view.root, view.error)) {
         return view;
     }
     view.ok = true;
     const std::string prefix = "View_correctness_";
+    std::set<std::string> keys;
     for (const auto& [key, element] : view.root.entries) {
+        if (!keys.insert(key).second) {
+            fail(view, "duplicate key " + key);
+            break;
+        }
         if (key.compare(0, prefix.size(), prefix) == 0 && !read_box(view, key, element)) {
             break;
         }

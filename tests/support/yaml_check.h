@@ -36,7 +36,7 @@ struct ViewBox {
 struct HostView {
     bool ok = false;
     std::string error;
-    std::string document;
+    std::string document;  // the text before the separator
     std::string memory;
     YamlNode root;
     std::vector<ViewBox> boxes;  // in document order

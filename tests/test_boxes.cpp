@@ -1,0 +1,263 @@
+// End-to-end: view boxes, checks and array display as the host reads them.
+#include "exercise_runner.h"
+#include "support/yaml_check.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string green = "rgb(100, 255, 100)";
+const std::string left_out_warning =
+    "Warning:  view box left out: the exchange image is full (or not set up).\n";
+const std::string start = "message_id: 1\n---\n";
+
+// Runs the steps and reads the result as the host does; checks what must hold
+// for every run: valid YAML, consecutive boxes, texts packed from offset 500,
+// host bytes below 500 untouched, the document inside its area.
+HostView run_steps(const std::vector<std::string>& steps, const std::string& input = start,
+                   ChildResult* raw = nullptr) {
+    std::vector<std::string> args = {"@null", "@null"};
+    args.insert(args.end(), steps.begin(), steps.end());
+    const ChildResult result = run_exercise(input, args);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    HostView view = read_as_host(result.out);
+    EXPECT_TRUE(view.ok) << view.error;
+    EXPECT_LE(view.document.size(), 89999U);
+    EXPECT_EQ(view.memory.size(), memory_bytes);
+    const std::size_t host_part = input.find("\n---\n") + 5;
+    const std::string host_memory = memory_area(input.substr(host_part)).substr(0, 500);
+    EXPECT_TRUE(view.memory.substr(0, 500) == host_memory);
+    long next_pos = 500;
+    for (std::size_t i = 0; i < view.boxes.size(); ++i) {
+        const ViewBox& box = view.boxes[i];
+        EXPECT_EQ(box.number, static_cast<int>(i) + 1);
+        EXPECT_EQ(box.children, std::vector<std::string>{"Text_correctness_" + std::to_string(i + 1)});
+        EXPECT_EQ(box.pos, next_pos);
+        EXPECT_EQ(view.memory[static_cast<std::size_t>(box.pos + box.len)], '\0');
+        next_pos = box.pos + box.len + 1;
+    }
+    if (raw != nullptr) {
+        *raw = result;
+    } else {
+        EXPECT_EQ(result.err, "");
+    }
+    return view;
+}
+
+TEST(ViewBox, FirstBoxIsExact) {
+    ChildResult result;
+    run_steps({"int:1:1"}, start, &result);
+    const std::string document =
+        "message_id: 1\n"
+        "View_correctness_1:\n"
+        "  style:\n"
+        "    width: 200\n"
+        "    height: 20\n"
+        "    marginLeft: 10\n"
+        "    backgroundColor: rgb(100, 255, 100)\n"
+        "    marginTop: 1\n"
+        "  children: [Text_correctness_1]\n"
+        "Text_correctness_1:\n"
+        "  style:\n"
+        "    fontSize: 18\n"
+        "    marginLeft: 10\n"
+        "    color: white\n"
+        "  pos: 500\n"
+        "  len: 6\n";
+    std::string memory = memory_area();
+    memory.replace(500, 7, bytes_of("1 == 1\0"));
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(result.out == full_stream(document, memory));
+}
+
+TEST(ViewBox, BorderEmptyTextAndPositions) {
+    const HostView view = run_steps({"box:hello:blue:90:40:12:yellow:green", "box::white:1:2:3:black:",
+                                     "box:%E2%9D%9A:red:5:6:7:white:"});
+    ASSERT_EQ(view.boxes.size(), 3U);
+    const ViewBox& bordered = view.boxes[0];
+    EXPECT_EQ(bordered.style, (std::map<std::string, std::string>{
+                                  {"width", "90"}, {"height", "40"}, {"marginLeft", "10"},
+                                  {"backgroundColor", "blue"}, {"borderColor", "green"},
+                                  {"borderWidth", "2"}}));
+    EXPECT_EQ(bordered.text_style, (std::map<std::string, std::string>{
+                                       {"fontSize", "18"}, {"marginLeft", "10"}, {"color", "yellow"}}));
+    EXPECT_EQ(bordered.text, "hello");
+    EXPECT_EQ(view.boxes[1].style.count("marginTop"), 1U);
+    EXPECT_EQ(view.boxes[1].style.count("borderColor"), 0U);
+    EXPECT_EQ(view.boxes[1].pos, 506);
+    EXPECT_EQ(view.boxes[1].len, 0);
+    EXPECT_EQ(view.boxes[2].pos, 507);
+    EXPECT_EQ(view.boxes[2].len, 3);  // one UTF-8 character, three bytes
+}
+
+struct CheckCase {
+    std::string step;
+    std::string label;
+    bool agree;
+};
+
+TEST(Checks, LabelsAndVerdicts) {
+    const std::vector<CheckCase> cases = {
+        {"int:2:3", "2 != 3", false},
+        {"int:-1:-1", "-1 == -1", true},
+        {"int:-2147483648:2147483647", "-2147483648 != 2147483647", false},
+        {"bool:1:0", "true != false", false},
+        {"bool:0:0", "false == false", true},
+        {"char:a:a", "a == a", true},
+        {"char:%00:x", bytes_of("\0 != x"), false},
+        {"char:%FF:%FF", "\xFF == \xFF", true},
+        {"near:0.30000000000000004:0.3", "0.300000 ~ 0.300000", true},
+        {"near:1.0:1.00001", "1.000000 != 1.000010", false},
+        {"near:1e-9:0", "0.000000 ~ 0.000000", true},
+        {"near:1e-8:0", "0.000000 != 0.000000", false},
+        {"near:inf:inf", "inf != inf", false},
+        {"near:nan:nan", "nan != nan", false},
+        {"near:-1e20:1", "-100000000000000000000.000000 != 1.000000", false},
+        {"str:hello world:6:world", "\"world\" == \"world\"", true},
+        {"str2::", "\"\" == \"\"", true},
+        {"str2:abc:abcd", "\"abc\" != \"abcd\"", false},
+        {"str2:abcd:abc", "\"abcd\" != \"abc\"", false},
+        {"str2:abc:abd", "\"abc\" != \"abd\"", false},
+        {"str2:@null:abc", "null != \"abc\"", false},
+        {"str2:abc:@null", "\"abc\" != null", false},
+        {"str2:@null:", "null != \"\"", false},
+        {"str2:@null:@null", "null == null", true},
+        {"str:abc:3:", "\"\" == \"\"", true},
+        {"str:abc:4:", "null != \"\"", false},
+        {"str:abc:-1:abc", "null != \"abc\"", false},
+        {"str2:caf%C3%A9:caf%C3%A9", "\"caf\xC3\xA9\" == \"caf\xC3\xA9\"", true},
+    };
+    for (const CheckCase& c : cases) {
+        SCOPED_TRACE(c.step);
+        const HostView view = run_steps({c.step});
+        ASSERT_EQ(view.boxes.size(), 1U);
+        const ViewBox& box = view.boxes[0];
+        EXPECT_TRUE(box.text == c.label) << box.text;
+        EXPECT_EQ(box.len, static_cast<long>(c.label.size()));
+        EXPECT_EQ(box.style.at("backgroundColor"), c.agree ? green : "red");
+        EXPECT_EQ(box.style.at("width"), "200");
+        EXPECT_EQ(box.style.at("marginTop"), "1");
+        EXPECT_EQ(box.text_style.at("color"), "white");
+    }
+}
+
+TEST(Checks, EachCheckIsTheNextBox) {
+    const HostView view = run_steps({"int:1:1", "bool:1:1", "near:2:2", "str2:x:x", "int:5:6"});
+    ASSERT_EQ(view.boxes.size(), 5U);
+    EXPECT_EQ(view.boxes[1].pos, 507);  // after the six bytes of "1 == 1" and a NUL
+    EXPECT_EQ(view.boxes[4].text, "5 != 6");
+}
+
+struct ArrayCase {
+    std::string step;
+    std::vector<std::string> cells;
+    std::vector<long> positions;  // of spacer, header and cells; empty: not checked
+};
+
+TEST(Arrays, SpacerHeaderAndCells) {
+    const std::vector<ArrayCase> cases = {
+        {"ints:7,-12", {"7", "-12"}, {500, 501, 505, 507}},
+        {"ints:", {}, {500, 501}},
+        {"nullints:5", {}, {500, 501}},
+        {"chars:ab:3", {"'a'", "'b'", "\xE2\x9D\x9A"}, {500, 501, 506, 510, 514}},
+        {"chars:%E9:1", {"'\xE9'"}, {}},
+        {"chars:x:0", {}, {}},
+        {"chars:x:-4", {}, {}},
+        {"nullchars:3", {}, {}},
+    };
+    for (const ArrayCase& c : cases) {
+        SCOPED_TRACE(c.step);
+        const HostView view = run_steps({c.step});
+        ASSERT_EQ(view.boxes.size(), c.cells.size() + 2);
+        const std::string type = c.step.find("int") != std::string::npos ? "int" : "char";
+        EXPECT_EQ(view.boxes[0].text, "");
+        EXPECT_EQ(view.boxes[1].text, type);
+        for (std::size_t i = 0; i < view.boxes.size(); ++i) {
+            const ViewBox& box = view.boxes[i];
+            const bool cell = i >= 2;
+            if (cell) {
+                EXPECT_TRUE(box.text == c.cells[i - 2]);
+            }
+            if (!c.positions.empty()) {
+                EXPECT_EQ(box.pos, c.positions[i]);
+            }
+            EXPECT_EQ(box.style.at("width"), cell ? "75" : "200");
+            EXPECT_EQ(box.style.at("height"), cell ? "30" : "20");
+            EXPECT_EQ(box.style.at("backgroundColor"), "white");
+            EXPECT_EQ(box.style.count("borderColor"), cell ? 1U : 0U);
+            EXPECT_EQ(box.style.count("marginTop"), cell ? 0U : 1U);
+            EXPECT_EQ(box.text_style.at("color"), "black");
+            EXPECT_EQ(box.text_style.at("fontSize"), "18");
+        }
+    }
+}
+
+// Boxes that do not fit are left out whole, once warned about; the numbers
+// stay consecutive and later boxes that fit are still written.
+TEST(Overflow, ManyChecksFillTheDocumentArea) {
+    ChildResult result;
+    const HostView view = run_steps({"repeat:2000"}, start, &result);
+    EXPECT_EQ(result.err, left_out_warning);
+    EXPECT_GT(view.boxes.size(), 250U);
+    EXPECT_LT(view.boxes.size(), 2000U);
+    EXPECT_GT(view.document.size(), 89999U - 400);  // full to within one box
+    for (std::size_t i = 0; i < view.boxes.size(); ++i) {
+        EXPECT_EQ(view.boxes[i].text, std::to_string(i) + " == " + std::to_string(i));
+    }
+}
+
+TEST(Overflow, LargeLabelsFillTheMemoryArea) {
+    std::vector<std::string> steps(20, "label:1:3000");
+    steps.push_back("int:4:4");
+    ChildResult result;
+    const HostView view = run_steps(steps, start, &result);
+    EXPECT_EQ(result.err, left_out_warning);
+    ASSERT_EQ(view.boxes.size(), 4U);  // three labels fit below offset 10,000
+    EXPECT_EQ(view.boxes[2].text, std::string(3000, 'x'));
+    EXPECT_EQ(view.boxes[3].text, "4 == 4");
+    EXPECT_EQ(view.boxes[3].pos, 500 + 3 * 3001);
+}
+
+TEST(Overflow, LabelLargerThanTheMemoryArea) {
+    ChildResult result;
+    const HostView view = run_steps({"label:0:20000", "int:1:1"}, start, &result);
+    EXPECT_EQ(result.err, left_out_warning);
+    ASSERT_EQ(view.boxes.size(), 1U);
+    EXPECT_EQ(view.boxes[0].pos, 500);
+}
+
+TEST(Overflow, LongArrayAndLastTextSlot) {
+    ChildResult result;
+    const HostView view = run_steps({"chars:%00:5000"}, start, &result);
+    EXPECT_EQ(result.err, left_out_warning);
+    EXPECT_GT(view.boxes.size(), 100U);
+}
+
+TEST(Overflow, NearlyFullHostDocument) {
+    const std::string input = padded_document(1, 89700) + "---\nhost memory";
+    ChildResult result;
+    const HostView view = run_steps({"int:1:1", "int:2:2", "int:3:3"}, input, &result);
+    EXPECT_EQ(result.err, left_out_warning);
+    ASSERT_EQ(view.boxes.size(), 1U);
+    EXPECT_EQ(view.boxes[0].text, "1 == 1");
+}
+
+TEST(Overflow, HostDocumentAtTheLimitTakesNoBox) {
+    const std::string input = padded_document(1, 89999) + "---\n";
+    ChildResult result;
+    const HostView view = run_steps({"int:1:1"}, input, &result);
+    EXPECT_EQ(result.err, left_out_warning);
+    EXPECT_TRUE(view.boxes.empty());
+}
+
+TEST(ViewBox, DocumentGrownByTheExerciseItself) {
+    const HostView view = run_steps({"int:1:1", "append:note%3A added by the exercise%0A", "int:2:2"});
+    ASSERT_EQ(view.boxes.size(), 2U);
+    EXPECT_EQ(view.root.text("note"), "added by the exercise");
+    EXPECT_EQ(view.boxes[1].text, "2 == 2");
+}
+
+}  // namespace
