@@ -5,6 +5,7 @@
 
 #include "support/child_process.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -40,14 +41,15 @@ inline std::string full_stream(const std::string& document, const std::string& m
 // and is padded with YAML lines; it ends with a newline.
 inline std::string padded_document(int id, std::size_t length) {
     std::string document = "message_id: " + std::to_string(id) + "\n";
-    while (document.size() < length) {
+    for (int line = 0; document.size() < length; ++line) {
+        const std::string key = "p" + std::to_string(line) + ": ";
         const std::size_t left = length - document.size();
-        const std::size_t line = left > 80 ? 80 : left;
-        if (line < 4) {
-            document.append(line - 1, '#');
+        if (left < key.size() + 2) {
+            document.append(left - 1, '#');
             document += '\n';
         } else {
-            document += "p: " + std::string(line - 4, 'y') + "\n";
+            const std::size_t value = std::min<std::size_t>(left, 80) - key.size() - 1;
+            document += key + std::string(value, 'y') + "\n";
         }
     }
     return document;
