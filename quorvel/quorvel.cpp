@@ -30,7 +30,7 @@ int incoming_message_id = -1;
 std::random_device rd("default");
 std::mt19937 rng(rd());
 std::uniform_real_distribution<double> distribution(0.0, 1.0);
-random_generator_type generator = std::bind(distribution, rng);
+std::function<double()> generator = std::bind(distribution, rng);
 
 namespace {
 

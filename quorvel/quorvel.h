@@ -51,7 +51,9 @@
 //                        [0, 1), and generator a bound copy of distribution
 //                        and of the freshly seeded rng that random_number()
 //                        draws from. Drawing from rng does not change the
-//                        sequence of random_number().
+//                        sequence of random_number(). For a repeatable run,
+//                        assign generator = std::bind(distribution,
+//                        std::mt19937(seed)).
 //
 // Ownership: the exchange image belongs to the library from init() to quit().
 // Released pointers (mem, yaml, response) are reset to null, so a second
@@ -68,7 +70,6 @@
 #include <iosfwd>
 #include <random>
 #include <string>
-#include <utility>
 
 // Sizes of the exchange image, in bytes.
 inline constexpr int image_size = 100000;      // the whole image; longest read
@@ -255,12 +256,9 @@ char* time_of_day(const char* text, int pos);
 // int(random_number() * n) is always a valid index below n.
 double random_number();
 
-using random_generator_type = decltype(std::bind(
-    std::declval<std::uniform_real_distribution<double>&>(), std::declval<std::mt19937&>()));
-
 extern std::random_device rd;
 extern std::mt19937 rng;
 extern std::uniform_real_distribution<double> distribution;
-extern random_generator_type generator;
+extern std::function<double()> generator;
 
 #endif  // QUORVEL_QUORVEL_H

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -111,9 +112,19 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
 }
 
 std::string make_temp_dir() {
+    static std::vector<std::string> made;
+    if (made.empty()) {
+        std::atexit([] {
+            for (const std::string& dir : made) {
+                std::error_code ignored;
+                std::filesystem::remove_all(dir, ignored);
+            }
+        });
+    }
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/quorvel-test-XXXXXX";
     check(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+    made.push_back(pattern);
     return pattern;
 }
 

@@ -18,7 +18,8 @@ struct ChildResult {
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const std::string& cwd = "");
 
-// A new empty directory under the system's temporary directory.
+// A new empty directory under the system's temporary directory, removed
+// with its content when the test process exits.
 std::string make_temp_dir();
 
 // The whole content of a file ("" when it cannot be read); exists tells which.
