@@ -10,7 +10,8 @@
 //   str:A:POS:B                      check_equal(a, pos, b); "@null" is null
 //   str2:A:B                         check_equal(a, b)
 //   ints:A,B,...  ints:              show_int_array (empty list: count 0)
-//   chars:TEXT:COUNT                 show_char_array over TEXT's bytes + NUL
+//   chars:TEXT:COUNT                 show_char_array over TEXT's bytes, NUL-padded
+//                                    to COUNT
 //   nullints:COUNT  nullchars:COUNT  array display of a null pointer
 //   label:OK:SIZE                    show_correctness_box with SIZE 'x' bytes
 //   repeat:N                         N checks check_equal(i, i)
@@ -21,6 +22,7 @@
 #include <quorvel/primitives.h>
 #include <quorvel/quorvel.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -87,8 +89,10 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
         const std::vector<int> values = int_list(f[1]);
         show_int_array(values.data(), static_cast<int>(values.size()));
     } else if (op == "chars") {
+        const int count = std::stoi(f[2]);
         keep.push_back(f[1]);
-        show_char_array(keep.back().c_str(), std::stoi(f[2]));
+        keep.back().resize(std::max(keep.back().size(), static_cast<std::size_t>(std::max(count, 0))));
+        show_char_array(keep.back().c_str(), count);
     } else if (op == "nullints") {
         show_int_array(nullptr, std::stoi(f[1]));
     } else if (op == "nullchars") {
