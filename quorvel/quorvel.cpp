@@ -18,6 +18,7 @@
 #include <limits>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 
 char* mem = nullptr;
 char* yaml = nullptr;
@@ -47,6 +48,7 @@ constexpr std::size_t time_text_size = 100;
 constexpr long millis_per_second = 1000;
 constexpr std::int64_t nanos_per_milli = 1000000;
 constexpr double near_tolerance = 1e-8;
+constexpr std::size_t number_text_size = 24;  // the longest 64-bit number and a sign
 
 void warn(const char* text) { std::cerr << "Warning:  " << text << std::endl; }
 
@@ -176,27 +178,63 @@ std::size_t document_length() {
     return known_length;
 }
 
-std::string box_elements(int number, const std::string& background, int width, int height,
-                         const std::string& color, const std::string& border, int position,
-                         std::size_t length) {
-    const std::string n = std::to_string(number);
-    std::string box;
-    box.reserve(320 + background.size() + color.size() + border.size());
-    box += "View_correctness_" + n + ":\n  style:\n";
-    box += "    width: " + std::to_string(width) + "\n";
-    box += "    height: " + std::to_string(height) + "\n";
-    box += "    marginLeft: 10\n    backgroundColor: " + background + "\n";
-    if (!border.empty()) {
-        box += "    borderColor: " + border + "\n    borderWidth: 2\n";
-    } else {
-        box += "    marginTop: 1\n";
+void put(std::string& out, std::string_view piece) { out.append(piece.data(), piece.size()); }
+
+void put_number(std::string& out, std::uint64_t value, bool negative = false) {
+    char digits[number_text_size];
+    char* end = digits + sizeof digits;
+    char* begin = end;
+    do {
+        *--begin = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    if (negative) {
+        *--begin = '-';
     }
-    box += "  children: [Text_correctness_" + n + "]\n";
-    box += "Text_correctness_" + n + ":\n";
-    box += "  style:\n    fontSize: 18\n    marginLeft: 10\n";
-    box += "    color: " + color + "\n";
-    box += "  pos: " + std::to_string(position) + "\n";
-    box += "  len: " + std::to_string(length) + "\n";
+    out.append(begin, static_cast<std::size_t>(end - begin));
+}
+
+void put_int(std::string& out, int value) {
+    const bool negative = value < 0;
+    const std::uint64_t magnitude =
+        negative ? 0U - static_cast<std::uint64_t>(static_cast<std::int64_t>(value))
+                 : static_cast<std::uint64_t>(value);
+    put_number(out, magnitude, negative);
+}
+
+// The two elements of a box, composed in one reused buffer so that the
+// document is touched once per box.
+const std::string& box_elements(int number, const std::string& background, int width, int height,
+                                const std::string& color, const std::string& border, int position,
+                                std::size_t length) {
+    static std::string box;
+    box.clear();
+    put(box, "View_correctness_");
+    put_int(box, number);
+    put(box, ":\n  style:\n    width: ");
+    put_int(box, width);
+    put(box, "\n    height: ");
+    put_int(box, height);
+    put(box, "\n    marginLeft: 10\n    backgroundColor: ");
+    put(box, background);
+    if (!border.empty()) {
+        put(box, "\n    borderColor: ");
+        put(box, border);
+        put(box, "\n    borderWidth: 2\n");
+    } else {
+        put(box, "\n    marginTop: 1\n");
+    }
+    put(box, "  children: [Text_correctness_");
+    put_int(box, number);
+    put(box, "]\nText_correctness_");
+    put_int(box, number);
+    put(box, ":\n  style:\n    fontSize: 18\n    marginLeft: 10\n    color: ");
+    put(box, color);
+    put(box, "\n  pos: ");
+    put_int(box, position);
+    put(box, "\n  len: ");
+    put_number(box, length);
+    put(box, "\n");
     return box;
 }
 
@@ -373,7 +411,7 @@ void text_in_box(std::string text, std::string background, int width, int height
         warn_box_left_out();
         return;
     }
-    const std::string box = box_elements(counter + 1, background, width, height, color, border,
+    const std::string& box = box_elements(counter + 1, background, width, height, color, border,
                                          mem_pos, text.size());
     const std::size_t length = document_length();
     if (length + box.size() > static_cast<std::size_t>(document_capacity)) {

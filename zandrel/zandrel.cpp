@@ -44,30 +44,32 @@ char letter(char first) {
     return static_cast<char>(first + std::min(index, alphabet_size - 1));
 }
 
-void put_token(std::string& text) {
+// Writes one token at out; returns the position after it.
+char* put_token(char* out) {
     const int r = static_cast<int>(rnum() * class_scale);
     if (r >= full_stop_from) {
-        text += ". ";
+        *out++ = '.';
+        *out++ = ' ';
     } else if (r >= blank_from) {
-        text += ' ';
-    } else if (r >= uppercase_from) {
-        text += letter('A');
+        *out++ = ' ';
     } else {
-        text += letter('a');
+        *out++ = letter(r >= uppercase_from ? 'A' : 'a');
     }
+    return out;
 }
 
 std::string practice_text() {
-    std::string text;
-    text.reserve(static_cast<std::size_t>(token_count) * most_bytes_per_token);
+    std::string text(static_cast<std::size_t>(token_count) * most_bytes_per_token, '\0');
+    char* out = text.data();
     int on_line = 0;
     for (int i = 0; i < token_count; ++i) {
-        put_token(text);
+        out = put_token(out);
         if (++on_line >= tokens_per_line) {
-            text += '\n';
+            *out++ = '\n';
             on_line = 0;
         }
     }
+    text.resize(static_cast<std::size_t>(out - text.data()));
     return text;
 }
 
