@@ -3,7 +3,8 @@
 #ifndef QUORVEL_TESTS_EXERCISE_RUNNER_H
 #define QUORVEL_TESTS_EXERCISE_RUNNER_H
 
-#include "support/child_process.h"
+#include "child_process.h"
+#include "support/files.h"
 
 #include <algorithm>
 #include <string>

@@ -1,6 +1,6 @@
 // End-to-end: view boxes, checks and array display as the host reads them.
 #include "exercise_runner.h"
-#include "support/yaml_check.h"
+#include "exchange.h"
 
 #include <gtest/gtest.h>
 

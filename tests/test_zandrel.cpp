@@ -1,5 +1,6 @@
 // The practice-text generator, run as a child process in a scratch directory.
-#include "support/child_process.h"
+#include "child_process.h"
+#include "support/files.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,12 +1,15 @@
 // Reads an exercise's output stream the way a host does: splits it at the
 // first separator, parses the document with libyaml and pairs each view box
-// with its text element.
-#ifndef QUORVEL_TESTS_YAML_CHECK_H
-#define QUORVEL_TESTS_YAML_CHECK_H
+// with its text element, whose text it reads from the memory area.
+#ifndef QUORVEL_VIEW_EXCHANGE_H
+#define QUORVEL_VIEW_EXCHANGE_H
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
+
+inline constexpr std::size_t exchange_memory_size = 10000;
 
 struct YamlNode {
     enum class Kind { scalar, sequence, mapping };
@@ -35,16 +38,18 @@ struct ViewBox {
 
 struct HostView {
     bool ok = false;
-    std::string error;
+    std::string error;     // one line naming the problem (and the box)
     std::string document;  // the text before the separator
-    std::string memory;
+    std::string memory;    // the bytes after it
     YamlNode root;
-    std::vector<ViewBox> boxes;  // in document order
+    std::vector<ViewBox> boxes;                                  // in document order
+    std::vector<std::pair<std::string, const YamlNode*>> other;  // non-box top-level keys
 };
 
-// Splits, parses and pairs; ok is false (with error) when the stream has no
-// separator, the document does not parse, a box lacks its text element or a
-// text lies outside the memory area.
+// Splits, parses and pairs. ok is false, with error set, when the stream has
+// no separator, the memory area is not 10,000 bytes, the document does not
+// parse or is not a mapping, a top-level key repeats, a box lacks its text
+// element, or a text lies outside the memory area.
 HostView read_as_host(const std::string& stream);
 
 #endif

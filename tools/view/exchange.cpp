@@ -1,15 +1,17 @@
-#include "yaml_check.h"
+#include "exchange.h"
 
 #include <yaml.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <memory>
 #include <set>
 
 namespace {
 
 constexpr char separator[] = "\n---\n";
 constexpr std::size_t separator_length = 5;
+const std::string view_prefix = "View_correctness_";
+const std::string text_prefix = "Text_correctness_";
 
 YamlNode convert(yaml_document_t* document, yaml_node_t* node) {
     YamlNode result;
@@ -55,9 +57,26 @@ std::map<std::string, std::string> scalars_of(const YamlNode* node) {
 }
 
 bool to_long(const std::string& text, long& value) {
+    if (text.empty() || text.find_first_not_of("0123456789-") != std::string::npos) {
+        return false;
+    }
     char* end = nullptr;
+    errno = 0;
     value = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0';
+    return *end == '\0' && errno == 0;
+}
+
+// The box number of a key "View_correctness_<digits>", or 0.
+int box_number(const std::string& key) {
+    if (key.compare(0, view_prefix.size(), view_prefix) != 0) {
+        return 0;
+    }
+    const std::string digits = key.substr(view_prefix.size());
+    long number = 0;
+    return digits.find('-') == std::string::npos && to_long(digits, number) && number > 0 &&
+                   number <= 1000000000L
+               ? static_cast<int>(number)
+               : 0;
 }
 
 bool fail(HostView& view, const std::string& error) {
@@ -66,13 +85,13 @@ bool fail(HostView& view, const std::string& error) {
     return false;
 }
 
-bool read_box(HostView& view, const std::string& key, const YamlNode& element) {
+bool read_box(HostView& view, int number, const std::string& key, const YamlNode& element) {
     ViewBox box;
-    box.number = std::atoi(key.c_str() + std::string("View_correctness_").size());
-    const std::string text_key = "Text_correctness_" + std::to_string(box.number);
+    box.number = number;
+    const std::string text_key = text_prefix + std::to_string(number);
     const YamlNode* text = view.root.find(text_key);
-    if (text == nullptr) {
-        return fail(view, key + " has no " + text_key);
+    if (text == nullptr || text->kind != YamlNode::Kind::mapping) {
+        return fail(view, key + " has no " + text_key + " element");
     }
     box.style = scalars_of(element.find("style"));
     box.text_style = scalars_of(text->find("style"));
@@ -81,14 +100,35 @@ bool read_box(HostView& view, const std::string& key, const YamlNode& element) {
             box.children.push_back(child.scalar);
         }
     }
-    if (!to_long(text->text("pos"), box.pos) || !to_long(text->text("len"), box.len) ||
-        box.pos < 0 || box.len < 0 ||
-        static_cast<std::size_t>(box.pos + box.len) > view.memory.size()) {
-        return fail(view, text_key + " points outside the memory area");
+    const std::string pos = text->text("pos");
+    const std::string len = text->text("len");
+    if (!to_long(pos, box.pos) || !to_long(len, box.len) || box.pos < 0 || box.len < 0 ||
+        static_cast<unsigned long>(box.pos) + static_cast<unsigned long>(box.len) >
+            view.memory.size()) {
+        return fail(view, text_key + ": pos " + (pos.empty() ? "(none)" : pos) + " and len " +
+                              (len.empty() ? "(none)" : len) + " lie outside the memory area");
     }
     box.text = view.memory.substr(static_cast<std::size_t>(box.pos),
                                   static_cast<std::size_t>(box.len));
     view.boxes.push_back(box);
+    return true;
+}
+
+bool read_entries(HostView& view) {
+    std::set<std::string> keys;
+    for (const auto& [key, element] : view.root.entries) {
+        if (!keys.insert(key).second) {
+            return fail(view, "the document repeats the key " + key);
+        }
+        const int number = box_number(key);
+        if (number > 0) {
+            if (!read_box(view, number, key, element)) {
+                return false;
+            }
+        } else if (key.compare(0, text_prefix.size(), text_prefix) != 0) {
+            view.other.emplace_back(key, &element);
+        }
+    }
     return true;
 }
 
@@ -114,9 +154,8 @@ bool parse_yaml(const std::string& text, YamlNode& root, std::string& error) {
     yaml_parser_initialize(&parser);
     yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()),
                                  text.size());
-    const bool loaded = yaml_parser_load(&parser, &document) != 0;
-    if (!loaded) {
-        error = parser.problem != nullptr ? parser.problem : "unknown libyaml error";
+    if (yaml_parser_load(&parser, &document) == 0) {
+        error = parser.problem != nullptr ? parser.problem : "unknown error";
         error += " at line " + std::to_string(parser.problem_mark.line + 1);
         yaml_parser_delete(&parser);
         return false;
@@ -131,25 +170,25 @@ HostView read_as_host(const std::string& stream) {
     HostView view;
     const std::size_t at = stream.find(separator, 0, separator_length);
     if (at == std::string::npos) {
-        fail(view, "no separator");
+        fail(view, "no separator \"\\n---\\n\" between the document and the memory area");
         return view;
     }
     view.document = stream.substr(0, at);
     view.memory = stream.substr(at + separator_length);
-    if (!parse_yaml(view.document, view.root, view.error)) {
+    if (view.memory.size() != exchange_memory_size) {
+        fail(view, "the memory area has " + std::to_string(view.memory.size()) + " bytes, not " +
+                       std::to_string(exchange_memory_size));
         return view;
     }
-    view.ok = true;
-    const std::string prefix = "View_correctness_";
-    std::set<std::string> keys;
-    for (const auto& [key, element] : view.root.entries) {
-        if (!keys.insert(key).second) {
-            fail(view, "duplicate key " + key);
-            break;
-        }
-        if (key.compare(0, prefix.size(), prefix) == 0 && !read_box(view, key, element)) {
-            break;
-        }
+    std::string problem;
+    if (!parse_yaml(view.document, view.root, problem)) {
+        fail(view, "the document is not valid YAML: " + problem);
+        return view;
     }
+    if (view.root.kind != YamlNode::Kind::mapping) {
+        fail(view, "the document is not a YAML mapping");
+        return view;
+    }
+    view.ok = read_entries(view);
     return view;
 }

@@ -1,0 +1,166 @@
+// The previewer, run as a host and a user would run it.
+#include "child_process.h"
+#include "exercise_runner.h"
+#include "support/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string viewer = QUORVEL_VIEW;
+const std::string golden_dir = GOLDEN_DIR;
+
+// Compares with a golden file; QUORVEL_UPDATE_GOLDEN=1 rewrites it instead.
+void expect_golden(const std::string& actual, const std::string& name) {
+    const std::string path = golden_dir + "/" + name;
+    if (std::getenv("QUORVEL_UPDATE_GOLDEN") != nullptr) {
+        write_file(path, actual);
+    }
+    bool exists = false;
+    const std::string expected = read_file(path, &exists);
+    ASSERT_TRUE(exists) << path;
+    EXPECT_EQ(actual, expected) << "differs from " << path;
+}
+
+// A run of the real library holding every kind of box worth rendering.
+std::string sample_stream() {
+    const ChildResult run = run_exercise(
+        "message_id: 4\ntitle: Arrays\nsettings: {level: 2}\n---\n",
+        {"@null", "@null", "int:1:1", "int:2:3", "ints:7,-12", "chars:ab:3",
+         "str2:caf%C3%A9:caf%C3%A9", "box:<script>alert(1)</script>:white:200:20:18:black:",
+         "box:hostile colours:red;background-image%3Aurl(x):200:20:18:expression(alert(1)):"
+         "#12345g",
+         "box:tabs%09and%1B[31mescapes:%23fc0:200:20:18:rgb(1, 2, 3):"});
+    EXPECT_EQ(run.err, "");
+    return run.out;
+}
+
+TEST(View, RendersPlainTextAndHtml) {
+    const std::string dir = make_temp_dir();
+    write_file(dir + "/run.stream", sample_stream());
+    const ChildResult result =
+        run_child(viewer, {"--html", dir + "/page.html", dir + "/run.stream"}, "");
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.err, "");
+    expect_golden(result.out, "view.txt");
+    const std::string page = read_file(dir + "/page.html");
+    expect_golden(page, "view.html");
+    EXPECT_EQ(page.find("<script>"), std::string::npos);
+    EXPECT_EQ(page.find("expression("), std::string::npos);
+    EXPECT_EQ(page.find("url("), std::string::npos);
+    EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+}
+
+TEST(View, ReadsStandardInputAndNeedsNoColourWithoutATerminal) {
+    const std::string stream = sample_stream();
+    const ChildResult from_file = run_child(viewer, {}, stream);
+    EXPECT_EQ(from_file.exit_code, 0);
+    EXPECT_EQ(from_file.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(from_file.out.find("15 boxes: 2 green, 1 red\n"), std::string::npos);
+}
+
+TEST(View, ReportsMalformedStreams) {
+    const std::string memory = memory_area();
+    const std::string box = "View_correctness_1:\n  style: {width: 200}\n  children: [Text_correctness_1]\n";
+    const struct {
+        const char* name;
+        std::string stream;
+        std::string error;
+    } cases[] = {
+        {"no separator", "message_id: 1\n", "no separator \"\\n---\\n\" between the document and the memory area"},
+        {"truncated memory", full_stream("message_id: 1", memory.substr(0, 500)),
+         "the memory area has 500 bytes, not 10000"},
+        {"invalid YAML", full_stream("a: [1, 2\nb: c", memory),
+         "the document is not valid YAML: did not find expected ',' or ']' at line 2"},
+        {"not a mapping", full_stream("- 1\n- 2", memory), "the document is not a YAML mapping"},
+        {"box without text", full_stream(box, memory),
+         "View_correctness_1 has no Text_correctness_1 element"},
+        {"text outside memory", full_stream(box + "Text_correctness_1:\n  pos: 9998\n  len: 3", memory),
+         "Text_correctness_1: pos 9998 and len 3 lie outside the memory area"},
+        {"negative pos", full_stream(box + "Text_correctness_1:\n  pos: -1\n  len: 3", memory),
+         "Text_correctness_1: pos -1 and len 3 lie outside the memory area"},
+        {"no len", full_stream(box + "Text_correctness_1:\n  pos: 500", memory),
+         "Text_correctness_1: pos 500 and len (none) lie outside the memory area"},
+        {"huge len", full_stream(box + "Text_correctness_1:\n  pos: 1\n  len: 99999999999999999999", memory),
+         "Text_correctness_1: pos 1 and len 99999999999999999999 lie outside the memory area"},
+        {"repeated key", full_stream("a: 1\na: 2", memory), "the document repeats the key a"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ChildResult result = run_child(viewer, {}, c.stream);
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "quorvel-view: " + c.error + "\n");
+    }
+}
+
+TEST(View, PlaysTheHost) {
+    const ChildResult example = run_child(viewer, {"--run", "--", HELLO_EXERCISE}, "");
+    EXPECT_EQ(example.exit_code, 0);
+    EXPECT_EQ(example.err, "");
+    EXPECT_NE(example.out.find("  message_id: 0\n"), std::string::npos);
+    EXPECT_NE(example.out.find("9 boxes: 3 green, 1 red\n"), std::string::npos);
+
+    const ChildResult with_id = run_child(
+        viewer, {"--run", "--message-id", "-3", "--", SCRIPTED_EXERCISE, "@null", "@null", "id"}, "");
+    EXPECT_EQ(with_id.exit_code, 0);
+    EXPECT_EQ(with_id.out.rfind("standard error of " + std::string(SCRIPTED_EXERCISE) +
+                                    ":\nWarning in init:  invalid message id -3\nid=-3 starting=0\n",
+                                0),
+              0U);
+
+    const std::string dir = make_temp_dir();
+    write_file(dir + "/archived.txt", "message_id: 12\n---\nhost");
+    const ChildResult with_input =
+        run_child(viewer, {"--run", "--input", dir + "/archived.txt", "--", SCRIPTED_EXERCISE,
+                           "@null", "@null", "int:5:5"}, "");
+    EXPECT_EQ(with_input.exit_code, 0);
+    EXPECT_NE(with_input.out.find("  message_id: 12\n"), std::string::npos);
+    EXPECT_NE(with_input.out.find("\"5 == 5\""), std::string::npos);
+}
+
+TEST(View, ReportsProgramsThatFail) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::string error;
+    } cases[] = {
+        {"crash", {"--run", "--", "sh", "-c", "kill -SEGV $$"},
+         "sh crashed: signal 11 (Segmentation fault)"},
+        {"never exits", {"--run", "--timeout", "0.3", "--", "sleep", "30"},
+         "sleep did not finish within 0.3 s and was killed"},
+        {"exits non-zero", {"--run", "--", "sh", "-c", "exit 4"}, "sh exited with status 4"},
+        {"not found", {"--run", "--", "/nonexistent/exercise"}, "cannot run /nonexistent/exercise"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ChildResult result = run_child(viewer, c.args, "");
+        EXPECT_EQ(result.exit_code, 3);
+        EXPECT_EQ(result.err, "quorvel-view: " + c.error + "\n");
+    }
+}
+
+TEST(View, RejectsBadUsage) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--run"},
+        {"--bogus"},
+        {"a", "b"},
+        {"--message-id", "4"},
+        {"--run", "--message-id", "x", "--", "true"},
+        {"--run", "--message-id", "1", "--input", "f", "--", "true"},
+        {"--run", "--timeout", "0", "--", "true"},
+        {"--html"},
+    };
+    for (const auto& args : cases) {
+        const ChildResult result = run_child(viewer, args, "");
+        EXPECT_EQ(result.exit_code, 2) << args[0];
+        EXPECT_NE(result.err.find("usage: quorvel-view"), std::string::npos);
+    }
+    EXPECT_EQ(run_child(viewer, {"/nonexistent/stream"}, "").exit_code, 2);
+}
+
+}  // namespace

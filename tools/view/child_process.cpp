@@ -1,0 +1,186 @@
+#include "child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <stdexcept>
+
+namespace {
+
+constexpr std::size_t chunk_size = 65536;
+constexpr int exec_failed = 127;
+constexpr int chdir_failed = 126;
+
+using Clock = std::chrono::steady_clock;
+
+void check(bool ok, const char* what) {
+    if (!ok) {
+        throw std::runtime_error(what);
+    }
+}
+
+[[noreturn]] void exec_child(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& cwd, const int fds[3]) {
+    dup2(fds[0], STDIN_FILENO);
+    dup2(fds[1], STDOUT_FILENO);
+    dup2(fds[2], STDERR_FILENO);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
+        _exit(chdir_failed);
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    execvp(program.c_str(), argv.data());
+    _exit(exec_failed);
+}
+
+struct Pipes {
+    int in = -1;   // the child's standard input, our writing end
+    int out = -1;  // its standard output, our reading end
+    int err = -1;  // its standard error, our reading end
+};
+
+void close_fd(int& fd) {
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+// Milliseconds left before the deadline; -1 for none.
+int poll_timeout(bool limited, Clock::time_point deadline) {
+    if (!limited) {
+        return -1;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+void drain(int& fd, std::string& sink) {
+    char buffer[chunk_size];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+        sink.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+        close_fd(fd);
+    }
+}
+
+void feed(int& fd, const std::string& input, std::size_t& written, short revents) {
+    const ssize_t n = (revents & POLLOUT) != 0
+                          ? write(fd, input.data() + written, input.size() - written)
+                          : -1;
+    if (n > 0) {
+        written += static_cast<std::size_t>(n);
+    }
+    if ((n < 0 && errno != EINTR && errno != EAGAIN) || written == input.size()) {
+        close_fd(fd);
+    }
+}
+
+// Feeds input and drains both outputs until the child closes them or the
+// deadline passes; returns false on time-out.
+bool pump(const std::string& input, Pipes& pipes, ChildResult& result, double timeout_seconds) {
+    const bool limited = timeout_seconds > 0;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(limited ? timeout_seconds : 0));
+    std::size_t written = 0;
+    if (input.empty()) {
+        close_fd(pipes.in);
+    }
+    while (pipes.out >= 0 || pipes.err >= 0) {
+        pollfd polls[3] = {{pipes.out, POLLIN, 0}, {pipes.err, POLLIN, 0}, {pipes.in, POLLOUT, 0}};
+        const int ready = poll(polls, 3, poll_timeout(limited, deadline));
+        if (ready == 0) {
+            return false;
+        }
+        check(ready > 0 || errno == EINTR, "poll");
+        if (ready < 0) {
+            continue;
+        }
+        if (polls[0].revents != 0) {
+            drain(pipes.out, result.out);
+        }
+        if (polls[1].revents != 0) {
+            drain(pipes.err, result.err);
+        }
+        if (pipes.in >= 0 && polls[2].revents != 0) {
+            feed(pipes.in, input, written, polls[2].revents);
+        }
+    }
+    close_fd(pipes.in);
+    return true;
+}
+
+// Waits for the child, up to the deadline when there is one.
+bool wait_child(pid_t pid, int& status, double timeout_seconds) {
+    if (timeout_seconds <= 0) {
+        return waitpid(pid, &status, 0) == pid;
+    }
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(timeout_seconds));
+    while (Clock::now() < deadline) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            return true;
+        }
+        usleep(1000);
+    }
+    return false;
+}
+
+}  // namespace
+
+ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& input, const std::string& cwd, double timeout_seconds) {
+    std::signal(SIGPIPE, SIG_IGN);
+    int in_pipe[2];
+    int out_pipe[2];
+    int err_pipe[2];
+    check(pipe2(in_pipe, O_CLOEXEC) == 0 && pipe2(out_pipe, O_CLOEXEC) == 0 &&
+              pipe2(err_pipe, O_CLOEXEC) == 0,
+          "pipe");
+    const Clock::time_point started = Clock::now();
+    const pid_t pid = fork();
+    check(pid >= 0, "fork");
+    if (pid == 0) {
+        const int fds[3] = {in_pipe[0], out_pipe[1], err_pipe[1]};
+        exec_child(program, args, cwd, fds);
+    }
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    ChildResult result;
+    Pipes pipes{in_pipe[1], out_pipe[0], err_pipe[0]};
+    bool finished = pump(input, pipes, result, timeout_seconds);
+    int status = 0;
+    if (finished) {
+        const double spent = std::chrono::duration<double>(Clock::now() - started).count();
+        const double left = timeout_seconds > 0 ? timeout_seconds - spent : 0;
+        finished = (timeout_seconds <= 0 || left > 0) && wait_child(pid, status, left);
+    }
+    if (!finished) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        result.timed_out = true;
+    }
+    close_fd(pipes.in);
+    close_fd(pipes.out);
+    close_fd(pipes.err);
+    if (WIFEXITED(status)) {
+        result.exit_code = result.timed_out ? -1 : WEXITSTATUS(status);
+        result.not_started = result.exit_code == exec_failed && result.out.empty();
+    } else if (WIFSIGNALED(status) && !result.timed_out) {
+        result.term_signal = WTERMSIG(status);
+    }
+    return result;
+}

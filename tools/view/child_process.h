@@ -1,0 +1,26 @@
+// Runs a program as a child process with a chosen standard input and
+// collects its standard output and standard error byte for byte.
+#ifndef QUORVEL_VIEW_CHILD_PROCESS_H
+#define QUORVEL_VIEW_CHILD_PROCESS_H
+
+#include <string>
+#include <vector>
+
+struct ChildResult {
+    std::string out;
+    std::string err;
+    int exit_code = -1;     // -1 when it did not exit by itself
+    int term_signal = 0;    // the signal that ended it, or 0
+    bool timed_out = false; // killed because it ran past the time limit
+    bool not_started = false;  // the program could not be executed
+};
+
+// Runs program with args (argv[0] is program; a name without '/' is looked up
+// in PATH) in directory cwd (empty: the current one), feeding input on its
+// standard input and then closing it. With timeout_seconds > 0 the program is
+// killed (SIGKILL) once that much time has passed.
+ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& input, const std::string& cwd = "",
+                      double timeout_seconds = 0);
+
+#endif

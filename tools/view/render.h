@@ -1,0 +1,28 @@
+// Renders a host view of an exercise's output: as terminal text (plain or
+// with 24-bit colours) and as one self-contained HTML page.
+#ifndef QUORVEL_VIEW_RENDER_H
+#define QUORVEL_VIEW_RENDER_H
+
+#include "exchange.h"
+
+#include <string>
+
+// The host's own keys, every box in document order, and the summary line.
+std::string render_terminal(const HostView& view, bool colour);
+
+// A page that lays the boxes out by their styles. Labels are escaped; a colour
+// that is not a plain CSS colour token is replaced by a neutral one.
+std::string render_html(const HostView& view, const std::string& title);
+
+// "N boxes: G green, R red".
+std::string summary_line(const HostView& view);
+
+// True for a colour name, #hex (3, 4, 6 or 8 digits) or rgb()/rgba() with
+// numbers only.
+bool is_css_colour(const std::string& text);
+
+// The text with control bytes, backslashes and invalid UTF-8 written as \xHH
+// (and \n, \t, \\), so that it cannot steer a terminal or break a line.
+std::string printable(const std::string& text);
+
+#endif
