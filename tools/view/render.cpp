@@ -205,7 +205,7 @@ const char* page_style =
     "table.host th{color:#555;font-weight:600}\n"
     ".boxes{background:#fff;border:1px solid #d0d4da;padding:8px 10px 10px 0;display:inline-block;min-width:240px}\n"
     ".box{box-sizing:border-box;display:flex;align-items:center;overflow:hidden;white-space:pre;"
-    "font-family:ui-monospace,monospace;line-height:1}\n"
+    "line-height:1}\n"
     ".summary{font-size:14px;color:#444;margin-top:12px}\n";
 
 }  // namespace
