@@ -64,8 +64,20 @@ bool same_text(const char* text, const char* expected) {
     return text != nullptr && std::strcmp(text, expected) == 0;
 }
 
+// Where the box writer last found the end of the document. Framing or
+// releasing an image forgets it, so that a new image that happens to get a
+// released one's address is measured afresh.
+const char* known_document = nullptr;
+std::size_t known_length = 0;
+
+void forget_document_end() {
+    known_document = nullptr;
+    known_length = 0;
+}
+
 // A new image, all fill_byte, with an empty document.
 void new_image(char*& image, char*& document) {
+    forget_document_end();
     image = new char[image_size];
     std::memset(image, fill_byte, image_size);
     document = image + document_offset;
@@ -141,6 +153,7 @@ void read_message_id() {
 }
 
 void release_image() {
+    forget_document_end();
     delete[] mem;
     mem = nullptr;
     yaml = nullptr;
@@ -165,8 +178,6 @@ void write_document(const char* document) {
 // Length of the document, found incrementally: the document only grows, so
 // the scan starts where the last one ended. Bounded by the document area.
 std::size_t document_length() {
-    static const char* known_document = nullptr;
-    static std::size_t known_length = 0;
     if (known_document != yaml) {
         known_document = yaml;
         known_length = 0;
@@ -309,6 +320,15 @@ char time_text[time_text_size];
 
 }  // namespace
 
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+// Fuzzing runs many exchanges in one process; this restarts box numbers and
+// text positions for the next one. It exists only in fuzzing builds.
+namespace {
+int box_generation = 0;
+}
+void quorvel_fuzz_restart_boxes() { ++box_generation; }
+#endif
+
 // ----- framing -----
 
 void swap_into_position(std::istream& in, char*& image, char*& document) {
@@ -406,6 +426,14 @@ void text_in_box(std::string text, std::string background, int width, int height
                  int /*font_size*/, std::string color, std::string border) {
     static int counter = 0;
     static int mem_pos = text_origin;
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    static int seen_generation = 0;
+    if (seen_generation != box_generation) {
+        seen_generation = box_generation;
+        counter = 0;
+        mem_pos = text_origin;
+    }
+#endif
     const std::size_t room = static_cast<std::size_t>(memory_size - mem_pos);
     if (mem == nullptr || yaml == nullptr || text.size() >= room) {
         warn_box_left_out();
