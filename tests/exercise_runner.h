@@ -7,17 +7,26 @@
 #include "support/files.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 inline constexpr std::size_t memory_bytes = 10000;
 inline const std::string stream_separator = "\n---\n";
 
-// scripted_exercise INIT_MODE QUIT_MODE STEPS... on input, in cwd.
+// scripted_exercise INIT_MODE QUIT_MODE STEPS... on input, in cwd. With
+// QUORVEL_VALGRIND set, the exercise runs under valgrind's memcheck, which
+// fails the run (status 99, a report on standard error) on any error or
+// definite leak.
 inline ChildResult run_exercise(const std::string& input, std::vector<std::string> args = {},
                                 const std::string& cwd = "") {
     if (args.empty()) {
         args = {"@null", "@null"};
+    }
+    if (std::getenv("QUORVEL_VALGRIND") != nullptr) {
+        args.insert(args.begin(), {"--quiet", "--error-exitcode=99", "--leak-check=full",
+                                   "--errors-for-leak-kinds=definite", SCRIPTED_EXERCISE});
+        return run_child("valgrind", args, input, cwd);
     }
     return run_child(SCRIPTED_EXERCISE, args, input, cwd);
 }

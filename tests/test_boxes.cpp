@@ -75,8 +75,10 @@ TEST(ViewBox, FirstBoxIsExact) {
 
 TEST(ViewBox, BorderEmptyTextAndPositions) {
     const HostView view = run_steps({"box:hello:blue:90:40:12:yellow:green", "box::white:1:2:3:black:",
-                                     "box:%E2%9D%9A:red:5:6:7:white:"});
-    ASSERT_EQ(view.boxes.size(), 3U);
+                                     "box:%E2%9D%9A:red:5:6:7:white:", "box:x:white:-5:-2147483648:0:black:"});
+    ASSERT_EQ(view.boxes.size(), 4U);
+    EXPECT_EQ(view.boxes[3].style.at("width"), "-5");
+    EXPECT_EQ(view.boxes[3].style.at("height"), "-2147483648");
     const ViewBox& bordered = view.boxes[0];
     EXPECT_EQ(bordered.style, (std::map<std::string, std::string>{
                                   {"width", "90"}, {"height", "40"}, {"marginLeft", "10"},
