@@ -159,6 +159,15 @@ TEST(OutputModes, ASecondQuitWritesAndFreesNothing) {
     }
 }
 
+TEST(OutputModes, TerminateWritesAnyImageAndANullDocumentSilencesOutput) {
+    const ChildResult own = run_exercise("message_id: 1\n---\nz", {"@null", "@null", "terminate:empty"});
+    EXPECT_TRUE(own.out == full_stream("", memory_area()) +
+                               full_stream("message_id: 1\n", memory_area("z")));
+    const ChildResult null = run_exercise("message_id: 1\n---\nz", {"@null", "@null", "terminate:null"});
+    EXPECT_EQ(null.exit_code, 0);
+    EXPECT_EQ(null.out, "");
+}
+
 class Archive : public ::testing::Test {
 protected:
     std::string dir = make_temp_dir();

@@ -19,6 +19,8 @@
 //   id                               prints "id=N starting=B" to stderr
 //   quit:MODE                        an extra quit
 //   append:TEXT                      appends TEXT to the document itself
+//   terminate:empty                  terminate() of an image of its own
+//   terminate:null                   terminate(nullptr, nullptr)
 #include <quorvel/primitives.h>
 #include <quorvel/quorvel.h>
 
@@ -109,6 +111,13 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
         std::cerr << "id=" << incoming_message_id << " starting=" << just_starting() << "\n";
     } else if (op == "quit") {
         quit(mode_of(f[1]));
+    } else if (op == "terminate") {
+        char* image = nullptr;
+        char* document = nullptr;
+        if (f[1] == "empty") {
+            initialize_empty(image, document);
+        }
+        terminate(image, document);
     } else if (op == "append") {
         append(yaml, f[1].c_str());
     } else {
