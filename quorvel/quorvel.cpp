@@ -15,7 +15,6 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
-#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string_view>
@@ -50,7 +49,7 @@ constexpr std::int64_t nanos_per_milli = 1000000;
 constexpr double near_tolerance = 1e-8;
 constexpr std::size_t number_text_size = 24;  // the longest 64-bit number and a sign
 
-void warn(const char* text) { std::cerr << "Warning:  " << text << std::endl; }
+void warn(const std::string& text) { std::cerr << "Warning:  " << text << std::endl; }
 
 void warn_init(const std::string& text) {
     std::cerr << "Warning in init:  " << text << std::endl;
@@ -96,8 +95,8 @@ void frame(const char* staging, int n, char*& image, char*& document) {
         return;
     }
     if (k > largest_document_start) {
-        std::cerr << "Warning:  yaml of " << k + 1 << " characters does not fit in "
-                  << document_capacity << "; input discarded." << std::endl;
+        warn("yaml of " + std::to_string(k + 1) + " characters does not fit in " +
+             std::to_string(document_capacity) + "; input discarded.");
         return;
     }
     std::memcpy(document, staging, static_cast<std::size_t>(k) + 1);
