@@ -127,6 +127,9 @@ void check_answer(const std::string& image, const std::string& answer) {
     require(answer.compare(memory_at, host_bytes, image, 0, host_bytes) == 0);
     const bool wrote_boxes = memory_at - 5 > host_document.size();
     reached_boxes += wrote_boxes ? 1 : 0;
+    if (!wrote_boxes) {
+        return;  // the host's document as it came: whether it is YAML is the host's affair
+    }
     const HostView view = read_as_host(answer);
     if (!view.ok) {
         // Only a finding when the host's document itself took new keys.
