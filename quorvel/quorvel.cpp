@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -190,26 +191,12 @@ std::size_t document_length() {
 
 void put(std::string& out, std::string_view piece) { out.append(piece.data(), piece.size()); }
 
-void put_number(std::string& out, std::uint64_t value, bool negative = false) {
+// Appends a number in decimal, as printf "%d" or "%llu" writes it.
+template <typename Number>
+void put_number(std::string& out, Number value) {
     char digits[number_text_size];
-    char* end = digits + sizeof digits;
-    char* begin = end;
-    do {
-        *--begin = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    if (negative) {
-        *--begin = '-';
-    }
-    out.append(begin, static_cast<std::size_t>(end - begin));
-}
-
-void put_int(std::string& out, int value) {
-    const bool negative = value < 0;
-    const std::uint64_t magnitude =
-        negative ? 0U - static_cast<std::uint64_t>(static_cast<std::int64_t>(value))
-                 : static_cast<std::uint64_t>(value);
-    put_number(out, magnitude, negative);
+    const std::to_chars_result written = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, static_cast<std::size_t>(written.ptr - digits));
 }
 
 // The two elements of a box, composed in one reused buffer so that the
@@ -220,11 +207,11 @@ const std::string& box_elements(int number, const std::string& background, int w
     static std::string box;
     box.clear();
     put(box, "View_correctness_");
-    put_int(box, number);
+    put_number(box, number);
     put(box, ":\n  style:\n    width: ");
-    put_int(box, width);
+    put_number(box, width);
     put(box, "\n    height: ");
-    put_int(box, height);
+    put_number(box, height);
     put(box, "\n    marginLeft: 10\n    backgroundColor: ");
     put(box, background);
     if (!border.empty()) {
@@ -235,13 +222,13 @@ const std::string& box_elements(int number, const std::string& background, int w
         put(box, "\n    marginTop: 1\n");
     }
     put(box, "  children: [Text_correctness_");
-    put_int(box, number);
+    put_number(box, number);
     put(box, "]\nText_correctness_");
-    put_int(box, number);
+    put_number(box, number);
     put(box, ":\n  style:\n    fontSize: 18\n    marginLeft: 10\n    color: ");
     put(box, color);
     put(box, "\n  pos: ");
-    put_int(box, position);
+    put_number(box, position);
     put(box, "\n  len: ");
     put_number(box, length);
     put(box, "\n");
