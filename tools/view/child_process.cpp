@@ -55,12 +55,27 @@ void close_fd(int& fd) {
     }
 }
 
+// When the child must have finished; limited is false when it may run on.
+struct Deadline {
+    bool limited = false;
+    Clock::time_point at;
+};
+
+Deadline deadline_after(double seconds) {
+    if (seconds <= 0) {
+        return {};
+    }
+    return {true, Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                     std::chrono::duration<double>(seconds))};
+}
+
 // Milliseconds left before the deadline; -1 for none.
-int poll_timeout(bool limited, Clock::time_point deadline) {
-    if (!limited) {
+int poll_timeout(const Deadline& deadline) {
+    if (!deadline.limited) {
         return -1;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline.at - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -88,18 +103,14 @@ void feed(int& fd, const std::string& input, std::size_t& written, short revents
 
 // Feeds input and drains both outputs until the child closes them or the
 // deadline passes; returns false on time-out.
-bool pump(const std::string& input, Pipes& pipes, ChildResult& result, double timeout_seconds) {
-    const bool limited = timeout_seconds > 0;
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(limited ? timeout_seconds : 0));
+bool pump(const std::string& input, Pipes& pipes, ChildResult& result, const Deadline& deadline) {
     std::size_t written = 0;
     if (input.empty()) {
         close_fd(pipes.in);
     }
     while (pipes.out >= 0 || pipes.err >= 0) {
         pollfd polls[3] = {{pipes.out, POLLIN, 0}, {pipes.err, POLLIN, 0}, {pipes.in, POLLOUT, 0}};
-        const int ready = poll(polls, 3, poll_timeout(limited, deadline));
+        const int ready = poll(polls, 3, poll_timeout(deadline));
         if (ready == 0) {
             return false;
         }
@@ -122,14 +133,11 @@ bool pump(const std::string& input, Pipes& pipes, ChildResult& result, double ti
 }
 
 // Waits for the child, up to the deadline when there is one.
-bool wait_child(pid_t pid, int& status, double timeout_seconds) {
-    if (timeout_seconds <= 0) {
+bool wait_child(pid_t pid, int& status, const Deadline& deadline) {
+    if (!deadline.limited) {
         return waitpid(pid, &status, 0) == pid;
     }
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(timeout_seconds));
-    while (Clock::now() < deadline) {
+    while (Clock::now() < deadline.at) {
         if (waitpid(pid, &status, WNOHANG) == pid) {
             return true;
         }
@@ -149,7 +157,7 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     check(pipe2(in_pipe, O_CLOEXEC) == 0 && pipe2(out_pipe, O_CLOEXEC) == 0 &&
               pipe2(err_pipe, O_CLOEXEC) == 0,
           "pipe");
-    const Clock::time_point started = Clock::now();
+    const Deadline deadline = deadline_after(timeout_seconds);
     const pid_t pid = fork();
     check(pid >= 0, "fork");
     if (pid == 0) {
@@ -161,13 +169,9 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     close(err_pipe[1]);
     ChildResult result;
     Pipes pipes{in_pipe[1], out_pipe[0], err_pipe[0]};
-    bool finished = pump(input, pipes, result, timeout_seconds);
     int status = 0;
-    if (finished) {
-        const double spent = std::chrono::duration<double>(Clock::now() - started).count();
-        const double left = timeout_seconds > 0 ? timeout_seconds - spent : 0;
-        finished = (timeout_seconds <= 0 || left > 0) && wait_child(pid, status, left);
-    }
+    const bool finished =
+        pump(input, pipes, result, deadline) && wait_child(pid, status, deadline);
     if (!finished) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);

@@ -108,15 +108,20 @@ std::string host_value(const YamlNode& node) {
     return value;
 }
 
+// The box's number, left-aligned in a fixed column.
+std::string number_column(const ViewBox& box) {
+    char column[16];
+    std::snprintf(column, sizeof column, "  #%-4d ", box.number);
+    return column;
+}
+
 std::string plain_box(const ViewBox& box) {
     std::string colours = printable(style_value(box.style, "backgroundColor"));
     const std::string border = style_value(box.style, "borderColor");
     if (!border.empty()) {
         colours += ", border " + printable(border);
     }
-    char line[64];
-    std::snprintf(line, sizeof line, "  #%-4d ", box.number);
-    std::string out = line + colours;
+    std::string out = number_column(box) + colours;
     out.append(colours.size() < 30 ? 30 - colours.size() : 1, ' ');
     const std::string size =
         style_value(box.style, "width") + "x" + style_value(box.style, "height");
@@ -129,9 +134,7 @@ std::string coloured_box(const ViewBox& box) {
     const std::string label = printable(box.text);
     const std::size_t width = std::max(box_columns(box), columns(label) + 2);
     const std::string border = style_value(box.style, "borderColor");
-    char number[16];
-    std::snprintf(number, sizeof number, "  #%-4d ", box.number);
-    std::string out = number;
+    std::string out = number_column(box);
     const std::string edge = border.empty() ? " " : ansi("38", border) + "\xE2\x96\x95";
     out += edge + reset;
     out += ansi("48", style_value(box.style, "backgroundColor")) +
