@@ -26,6 +26,6 @@ int main() {
     near_equal(0.1 + 0.2, 0.3);
     check_equal("hello world", 6, "world");
 
-    quit(nullptr);  // the document, "\n---\n" and the memory area to stdout
+    quit(nullptr);  // the document, the separator and the memory area to stdout
     return 0;
 }

@@ -2,7 +2,7 @@
 // and labels, then write the answer as quit() does. The input is
 // "stream, op bytes, one byte counting the op bytes".
 //
-// Oracles: the output is the document, "\n---\n" and 10,000 memory bytes; the
+// Oracles: the output is the document, the separator and 10,000 memory bytes; the
 // host's memory bytes below offset 500 are untouched; the document stays in
 // its area; and when the host's document accepts a new top-level key at all,
 // the answer parses with libyaml and every box is paired with a text inside
@@ -27,7 +27,9 @@ void quorvel_fuzz_restart_boxes();
 namespace {
 
 [[maybe_unused]] const bool quiet = (std::cerr.rdbuf(nullptr), true);  // warnings are not under test here
-constexpr std::size_t host_bytes = 500;
+constexpr std::size_t host_bytes = text_origin;
+constexpr std::size_t memory_size = quorvel_memory_size;
+constexpr std::size_t separator_length = quorvel_separator_length;
 constexpr std::size_t cells_per_step = 4;  // up to 1,020 cells: past a full document
 constexpr std::size_t label_step = 64;
 
@@ -110,7 +112,7 @@ void run_op(Ops& ops) {
 // still parses as a mapping without box keys of its own.
 bool accepts_new_keys(const std::string& document) {
     const std::string probe = "quorvel_probe_key: 1\n";
-    const HostView view = read_as_host(document + probe + "\n---\n" + std::string(10000, '~'));
+    const HostView view = read_as_host(document + probe + quorvel_separator + std::string(memory_size, fill_byte));
     return view.ok && view.boxes.empty() && view.root.find("quorvel_probe_key") != nullptr &&
            document.find("_correctness_") == std::string::npos;
 }
@@ -119,13 +121,14 @@ void check_answer(const std::string& image, const std::string& answer) {
     const std::string host_document = image.substr(reference_document_offset,
                                                    image.find('\0', reference_document_offset) -
                                                        reference_document_offset);
-    const std::size_t memory_at = answer.size() - 10000;
-    require(answer.size() >= host_document.size() + 5 + 10000);
+    const std::size_t memory_at = answer.size() - memory_size;
+    require(answer.size() >= host_document.size() + separator_length + memory_size);
     require(answer.compare(0, host_document.size(), host_document) == 0);
-    require(answer.compare(memory_at - 5, 5, "\n---\n") == 0);
-    require(memory_at - 5 <= static_cast<std::size_t>(document_capacity));
+    const std::size_t document_end = memory_at - separator_length;
+    require(answer.compare(document_end, separator_length, quorvel_separator) == 0);
+    require(document_end <= static_cast<std::size_t>(document_capacity));
     require(answer.compare(memory_at, host_bytes, image, 0, host_bytes) == 0);
-    const bool wrote_boxes = memory_at - 5 > host_document.size();
+    const bool wrote_boxes = document_end > host_document.size();
     reached_boxes += wrote_boxes ? 1 : 0;
     if (!wrote_boxes) {
         return;  // the host's document as it came: whether it is YAML is the host's affair
@@ -139,13 +142,7 @@ void check_answer(const std::string& image, const std::string& answer) {
     if (host_document.find("_correctness_") != std::string::npos) {
         return;  // the host's own box-like keys would mix with ours
     }
-    long next = 500;
-    for (std::size_t i = 0; i < view.boxes.size(); ++i) {
-        require(view.boxes[i].number == static_cast<int>(i) + 1);
-        require(view.boxes[i].pos == next);
-        next = view.boxes[i].pos + view.boxes[i].len + 1;
-        require(next <= 10000 && answer[memory_at + static_cast<std::size_t>(next) - 1] == '\0');
-    }
+    require(box_layout_problem(view).empty());
 }
 
 }  // namespace

@@ -3,14 +3,26 @@
 #ifndef QUORVEL_FUZZ_REFERENCE_H
 #define QUORVEL_FUZZ_REFERENCE_H
 
+#include <quorvel/exchange_format.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 inline constexpr std::size_t reference_image_size = 100000;
 inline constexpr std::size_t reference_document_offset = 10000;
 inline constexpr std::size_t reference_largest_separator = 89998;
+
+inline constexpr char reference_separator[] = "\n---\n";
+
+// The model keeps its own values; these pin them to the library's.
+static_assert(reference_image_size == static_cast<std::size_t>(image_size));
+static_assert(reference_document_offset == static_cast<std::size_t>(document_offset));
+static_assert(reference_document_offset == static_cast<std::size_t>(quorvel_memory_size));
+static_assert(reference_largest_separator == static_cast<std::size_t>(document_capacity - 1));
+static_assert(std::string_view(reference_separator) == quorvel_separator);
 
 // The 100,000 image bytes that framing data must give.
 inline std::string reference_image(const std::uint8_t* data, std::size_t size) {
@@ -19,7 +31,7 @@ inline std::string reference_image(const std::uint8_t* data, std::size_t size) {
     const std::size_t n = std::min(size, reference_image_size - 1);
     const std::string staged(reinterpret_cast<const char*>(data), n);
     const std::string text = staged.substr(0, staged.find('\0'));
-    const std::size_t k = text.find("\n---\n");
+    const std::size_t k = text.find(reference_separator);
     if (n == 0 || k == std::string::npos || k > reference_largest_separator) {
         return image;
     }

@@ -8,8 +8,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-30}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(framing primitives run)
 cd "$root"
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets <fuzz/targets.txt
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null
 work=$(mktemp -d)

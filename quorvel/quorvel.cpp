@@ -35,9 +35,9 @@ std::function<double()> generator = std::bind(distribution, rng);
 
 namespace {
 
-constexpr char separator[] = "\n---\n";
-constexpr int separator_length = 5;
-constexpr int memory_size = document_offset;
+constexpr const char* separator = quorvel_separator;
+constexpr int separator_length = quorvel_separator_length;
+constexpr int memory_size = quorvel_memory_size;
 constexpr int largest_document_start = document_capacity - 1;  // k may be 0..89,998
 constexpr const char* input_directory = "input";
 constexpr mode_t input_directory_mode = 0775;
@@ -206,7 +206,7 @@ const std::string& box_elements(int number, const std::string& background, int w
                                 std::size_t length) {
     static std::string box;
     box.clear();
-    put(box, "View_correctness_");
+    put(box, quorvel_view_prefix);
     put_number(box, number);
     put(box, ":\n  style:\n    width: ");
     put_number(box, width);
@@ -221,9 +221,11 @@ const std::string& box_elements(int number, const std::string& background, int w
     } else {
         put(box, "\n    marginTop: 1\n");
     }
-    put(box, "  children: [Text_correctness_");
+    put(box, "  children: [");
+    put(box, quorvel_text_prefix);
     put_number(box, number);
-    put(box, "]\nText_correctness_");
+    put(box, "]\n");
+    put(box, quorvel_text_prefix);
     put_number(box, number);
     put(box, ":\n  style:\n    fontSize: 18\n    marginLeft: 10\n    color: ");
     put(box, color);
@@ -441,7 +443,7 @@ void text_in_box(std::string text, std::string background, int width, int height
 // ----- checks -----
 
 void show_correctness_box(bool ok, std::string label) {
-    text_in_box(std::move(label), ok ? "rgb(100, 255, 100)" : "red", header_width, header_height,
+    text_in_box(std::move(label), ok ? quorvel_pass_colour : quorvel_fail_colour, header_width, header_height,
                 header_font, "white", "");
 }
 

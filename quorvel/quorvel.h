@@ -6,13 +6,16 @@
 // A host starts the exercise program and writes an exchange stream to its
 // standard input:
 //
-//     <YAML document, containing a "message_id: N" line>"\n---\n"<memory bytes>
+//     <YAML document, containing a "message_id: N" line><separator><memory bytes>
+//
+// (the separator is quorvel_separator, a newline, three hyphens and a newline;
+// every constant of the stream and the image is in quorvel/exchange_format.h)
 //
 // The program then does, in this order and once each:
 //
 //     init(nullptr);          // frame stdin into the exchange image
 //     check_equal(2, 3);      // ...checks and array displays add boxes...
-//     quit(nullptr);          // write document, "\n---\n", memory to stdout
+//     quit(nullptr);          // write document, separator, memory to stdout
 //
 // The exchange image is one array of image_size (100,000) bytes:
 //
@@ -65,18 +68,13 @@
 #ifndef QUORVEL_QUORVEL_H
 #define QUORVEL_QUORVEL_H
 
+#include <quorvel/exchange_format.h>
+
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <random>
 #include <string>
-
-// Sizes of the exchange image, in bytes.
-inline constexpr int image_size = 100000;      // the whole image; longest read
-inline constexpr int document_offset = 10000;  // document start = memory size
-inline constexpr char fill_byte = '~';         // every byte the input leaves unset
-inline constexpr int document_capacity = image_size - document_offset - 1;  // 89,999 chars
-inline constexpr int text_origin = 500;        // first memory offset for box texts
 
 extern char* mem;
 extern char* yaml;
@@ -89,7 +87,7 @@ extern int incoming_message_id;
 // Reads up to image_size bytes from in (one read) and frames them into a new
 // image; stores its start in mem and its document area in yaml. Does not
 // release an image mem pointed to before. Outcomes:
-//   * separator "\n---\n" first found at k: the document area holds the k
+//   * the separator first found at k: the document area holds the k
 //     bytes before it plus its opening newline; the up to 10,000 bytes after it
 //     fill the memory area, the rest of which stays '~'; later bytes are
 //     ignored without a message.
@@ -128,7 +126,7 @@ void read_file_into_mem(const char* path, char* buffer, int offset);
 // Starts the run: frames standard input (initialize), allocates response and
 // query_str, and reads "message_id:" from the document. mode may be null; the
 // only recognised mode is exactly "store input" (case-sensitive, no blanks),
-// which archives the framed stream as input/<id>.txt (document, "\n---\n",
+// which archives the framed stream as input/<id>.txt (document, separator,
 // the 10,000 memory bytes), creating the directory "input" with mode 0775.
 // Warnings (the run always goes on):
 //   "Warning in init:  unable to find message id!"   non-empty document with
@@ -148,7 +146,7 @@ void init(const char* mode);
 bool just_starting();
 
 // Writes the full exchange stream of the given image to standard output:
-// the text at yaml, "\n---\n", then yaml - mem bytes from mem; then releases
+// the text at yaml, the separator, then yaml - mem bytes from mem; then releases
 // the image through mem. A null yaml puts standard output into its failed
 // state instead, so nothing at all is written from then on. A null mem
 // writes no memory bytes. When mem is the global image, the globals mem and
@@ -157,7 +155,7 @@ void terminate(const char* mem, const char* yaml);
 
 // Ends the run: releases response, writes by mode, releases the image and
 // resets mem, yaml and response to null. Modes (whole, case-sensitive):
-//   null, "" or anything else  document, "\n---\n", 10,000 memory bytes
+//   null, "" or anything else  document, separator, 10,000 memory bytes
 //   "none"                     nothing
 //   "just yaml"                the document only (null yaml: stdout failed)
 //   "just mem"                 the 10,000 memory bytes only

@@ -6,13 +6,15 @@
 #include "child_process.h"
 #include "support/files.h"
 
+#include <quorvel/exchange_format.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-inline constexpr std::size_t memory_bytes = 10000;
-inline const std::string stream_separator = "\n---\n";
+inline constexpr std::size_t memory_bytes = quorvel_memory_size;
+inline const std::string stream_separator = quorvel_separator;
 
 // scripted_exercise INIT_MODE QUIT_MODE STEPS... on input, in cwd. With
 // QUORVEL_VALGRIND set, the exercise runs under valgrind's memcheck, which

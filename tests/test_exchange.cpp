@@ -1,5 +1,6 @@
 // End-to-end: framing of standard input, the message id, output modes and the
 // input archive, as a host sees them.
+#include "support/bytes.h"
 #include "exercise_runner.h"
 #include "exchange.h"
 
@@ -27,19 +28,19 @@ struct FramingCase {
 std::string bytes(std::size_t count, char c) { return std::string(count, c); }
 
 std::vector<FramingCase> framing_cases() {
-    const std::string m10000 = bytes(10000, 'm');
+    const std::string m10000 = bytes(memory_bytes, 'm');
     const std::string doc89996 = padded_document(3, 89996);  // memory ends at byte 100,000
     const std::string doc89999 = padded_document(5, 89999);
     return {
-        {"abc", "message_id: 0\n---\nabc", "message_id: 0\n", memory_area("abc"), ""},
-        {"starts with separator", "\n---\nxyz", "\n", memory_area("xyz"), no_id},
+        {"abc", full_stream("message_id: 0", "abc"), "message_id: 0\n", memory_area("abc"), ""},
+        {"starts with separator", full_stream("", "xyz"), "\n", memory_area("xyz"), no_id},
         {"hyphens without newline before", "---\nabc", "", memory_area(), no_separator},
-        {"later separator is memory", "message_id: 1\n---\nA\n---\nB", "message_id: 1\n",
-         memory_area("A\n---\nB"), ""},
-        {"separator at the end", "message_id: 2\n---\n", "message_id: 2\n", memory_area(), ""},
-        {"memory of 10000", "message_id: 2\n---\n" + m10000, "message_id: 2\n", m10000, ""},
-        {"memory of 10001", "message_id: 2\n---\n" + m10000 + "Z", "message_id: 2\n", m10000, ""},
-        {"memory with NULs", bytes_of("message_id: 2\n---\na\0b"), "message_id: 2\n",
+        {"later separator is memory", full_stream("message_id: 1", full_stream("A", "B")), "message_id: 1\n",
+         memory_area(full_stream("A", "B")), ""},
+        {"separator at the end", full_stream("message_id: 2", ""), "message_id: 2\n", memory_area(), ""},
+        {"memory of 10000", full_stream("message_id: 2", "") + m10000, "message_id: 2\n", m10000, ""},
+        {"memory of 10001", full_stream("message_id: 2", "") + m10000 + "Z", "message_id: 2\n", m10000, ""},
+        {"memory with NULs", full_stream("message_id: 2", bytes_of("a\0b")), "message_id: 2\n",
          memory_area(bytes_of("a\0b")), ""},
         {"exactly 100000 bytes", doc89996 + "---\n" + m10000.substr(0, 9999) + "L",
          doc89996, memory_area(m10000.substr(0, 9999)), read_limit},
@@ -47,11 +48,11 @@ std::vector<FramingCase> framing_cases() {
          read_limit + no_separator},
         {"more than 100000 bytes without separator", bytes(150000, 'q'), "", memory_area(),
          read_limit + no_separator},
-        {"separator after the 99999th byte", bytes(99999, 'q') + "\n---\nabc", "", memory_area(),
+        {"separator after the 99999th byte", bytes(99999, 'q') + full_stream("", "abc"), "", memory_area(),
          read_limit + no_separator},
         {"empty input", "", "", memory_area(), ""},
-        {"A/M round trip", "A\n---\nM", "A\n", memory_area("M"), no_id},
-        {"NUL before the separator", bytes_of("message_id: 1\0\n---\nabc"), "",
+        {"A/M round trip", full_stream("A", "M"), "A\n", memory_area("M"), no_id},
+        {"NUL before the separator", full_stream(bytes_of("message_id: 1\0"), "abc"), "",
          memory_area(), no_separator},
         {"largest document that fits", doc89999 + "---\nabc", doc89999, memory_area("abc"), ""},
     };
@@ -64,7 +65,7 @@ TEST(Framing, StreamsAsTheHostSeesThem) {
         EXPECT_EQ(result.exit_code, 0);
         EXPECT_EQ(result.err, c.err);
         ASSERT_EQ(result.out.size(), c.document.size() + 5 + memory_bytes);
-        EXPECT_TRUE(result.out == full_stream(c.document, c.memory));
+        EXPECT_TRUE(same_bytes(result.out, full_stream(c.document, c.memory)));
         YamlNode root;
         std::string error;
         EXPECT_TRUE(parse_yaml(c.document, root, error)) << error;
@@ -72,8 +73,8 @@ TEST(Framing, StreamsAsTheHostSeesThem) {
 }
 
 TEST(Framing, RoundTripAddsABlankLineBeforeTheSeparator) {
-    const ChildResult result = run_exercise("A\n---\nM");
-    EXPECT_TRUE(result.out == "A\n\n---\nM" + bytes(9999, '~'));
+    const ChildResult result = run_exercise(full_stream("A", "M"));
+    EXPECT_TRUE(same_bytes(result.out, full_stream("A\n", "M") + bytes(9999, '~')));
 }
 
 // A separator at k leaves k + 1 document characters; 89,999 is the most
@@ -85,11 +86,11 @@ TEST(Framing, DocumentsTooLongForTheAreaAreDiscarded) {
         const ChildResult result = run_exercise(document + "---\nabc");
         if (k <= 89998) {
             EXPECT_EQ(result.err, "");
-            EXPECT_TRUE(result.out == full_stream(document, memory_area("abc")));
+            EXPECT_TRUE(same_bytes(result.out, full_stream(document, memory_area("abc"))));
         } else {
             EXPECT_EQ(result.err, "Warning:  yaml of " + std::to_string(k + 1) +
                                       " characters does not fit in 89999; input discarded.\n");
-            EXPECT_TRUE(result.out == full_stream("", memory_area()));
+            EXPECT_TRUE(same_bytes(result.out, full_stream("", memory_area())));
         }
     }
 }
@@ -123,7 +124,7 @@ TEST(MessageId, IsReadWarnedAndStored) {
 }
 
 TEST(OutputModes, WriteWhatTheModeAsks) {
-    const std::string input = bytes_of("message_id: 6\n---\nab\0cd");
+    const std::string input = full_stream("message_id: 6", bytes_of("ab\0cd"));
     const std::string document = "message_id: 6\n";
     const std::string memory = memory_area(bytes_of("ab\0cd"));
     const struct {
@@ -143,27 +144,26 @@ TEST(OutputModes, WriteWhatTheModeAsks) {
         SCOPED_TRACE(c.mode);
         const ChildResult result = run_exercise(input, {"@null", c.mode});
         EXPECT_EQ(result.err, "");
-        EXPECT_TRUE(result.out == c.out);
+        EXPECT_TRUE(same_bytes(result.out, c.out));
     }
 }
 
 TEST(OutputModes, ASecondQuitWritesAndFreesNothing) {
     for (const char* mode : {"@null", "none", "just yaml", "just mem", "x"}) {
         SCOPED_TRACE(mode);
-        const ChildResult once = run_exercise("message_id: 1\n---\nz", {"@null", mode});
+        const ChildResult once = run_exercise(full_stream("message_id: 1", "z"), {"@null", mode});
         const ChildResult twice =
-            run_exercise("message_id: 1\n---\nz", {"@null", mode, std::string("quit:") + mode});
+            run_exercise(full_stream("message_id: 1", "z"), {"@null", mode, std::string("quit:") + mode});
         EXPECT_EQ(twice.exit_code, 0);
         EXPECT_EQ(twice.err, "");
-        EXPECT_TRUE(twice.out == once.out);
+        EXPECT_TRUE(same_bytes(twice.out, once.out));
     }
 }
 
 TEST(OutputModes, TerminateWritesAnyImageAndANullDocumentSilencesOutput) {
-    const ChildResult own = run_exercise("message_id: 1\n---\nz", {"@null", "@null", "terminate:empty"});
-    EXPECT_TRUE(own.out == full_stream("", memory_area()) +
-                               full_stream("message_id: 1\n", memory_area("z")));
-    const ChildResult null = run_exercise("message_id: 1\n---\nz", {"@null", "@null", "terminate:null"});
+    const ChildResult own = run_exercise(full_stream("message_id: 1", "z"), {"@null", "@null", "terminate:empty"});
+    EXPECT_TRUE(same_bytes(own.out, full_stream("", memory_area()) + full_stream("message_id: 1\n", memory_area("z"))));
+    const ChildResult null = run_exercise(full_stream("message_id: 1", "z"), {"@null", "@null", "terminate:null"});
     EXPECT_EQ(null.exit_code, 0);
     EXPECT_EQ(null.out, "");
 }
@@ -179,14 +179,14 @@ protected:
 };
 
 TEST_F(Archive, StoresTheFramedStreamAndReplaysIt) {
-    const std::string input = "message_id: 7\n---\nhost bytes";
+    const std::string input = full_stream("message_id: 7", "host bytes");
     const ChildResult first = run_exercise(input, {"store input", "@null"}, dir);
     EXPECT_EQ(first.err, "");
     bool stored = false;
     const std::string archive = read_file(path("input/7.txt"), &stored);
     ASSERT_TRUE(stored);
-    EXPECT_TRUE(archive == full_stream("message_id: 7\n", memory_area("host bytes")));
-    EXPECT_TRUE(archive == first.out);
+    EXPECT_TRUE(same_bytes(archive, full_stream("message_id: 7\n", memory_area("host bytes"))));
+    EXPECT_TRUE(same_bytes(archive, first.out));
 
     struct stat info {};
     ASSERT_EQ(stat(path("input").c_str(), &info), 0);
@@ -196,13 +196,13 @@ TEST_F(Archive, StoresTheFramedStreamAndReplaysIt) {
 
     const ChildResult replay = run_exercise(archive, {"store input", "@null"}, dir);
     EXPECT_EQ(replay.err, "");
-    EXPECT_TRUE(replay.out == full_stream("message_id: 7\n\n", memory_area("host bytes")));
+    EXPECT_TRUE(same_bytes(replay.out, full_stream("message_id: 7\n\n", memory_area("host bytes"))));
 }
 
 TEST_F(Archive, OnlyTheExactModeArchives) {
     for (const char* mode : {"store input ", "Store input", "store", "@null"}) {
         SCOPED_TRACE(mode);
-        const ChildResult result = run_exercise("message_id: 7\n---\n", {mode, "none"}, dir);
+        const ChildResult result = run_exercise(full_stream("message_id: 7", ""), {mode, "none"}, dir);
         EXPECT_EQ(result.err, "");
         EXPECT_FALSE(exists("input"));
     }
@@ -216,7 +216,7 @@ TEST_F(Archive, EmptyInputCreatesTheDirectoryOnly) {
 }
 
 TEST_F(Archive, NegativeIdIsNotArchived) {
-    const ChildResult result = run_exercise("message_id: -2\n---\n", {"store input", "none"}, dir);
+    const ChildResult result = run_exercise(full_stream("message_id: -2", ""), {"store input", "none"}, dir);
     EXPECT_EQ(result.err, "Warning in init:  invalid message id -2\n");
     EXPECT_TRUE(exists("input"));
     EXPECT_FALSE(exists("input/-2.txt"));
@@ -224,24 +224,24 @@ TEST_F(Archive, NegativeIdIsNotArchived) {
 
 TEST_F(Archive, InputThatIsAFileIsWarnedAbout) {
     write_file(path("input"), "not a directory");
-    const ChildResult result = run_exercise("message_id: 7\n---\nm", {"store input", "@null"}, dir);
+    const ChildResult result = run_exercise(full_stream("message_id: 7", "m"), {"store input", "@null"}, dir);
     EXPECT_EQ(result.err, "Warning in init:  unable to create directory input\n");
-    EXPECT_TRUE(result.out == full_stream("message_id: 7\n", memory_area("m")));
+    EXPECT_TRUE(same_bytes(result.out, full_stream("message_id: 7\n", memory_area("m"))));
     EXPECT_EQ(read_file(path("input")), "not a directory");
 }
 
 TEST_F(Archive, UnopenableArchiveIsWarnedAbout) {
     ASSERT_EQ(mkdir(path("input").c_str(), 0775), 0);
     ASSERT_EQ(mkdir(path("input/7.txt").c_str(), 0775), 0);
-    const ChildResult result = run_exercise("message_id: 7\n---\nm", {"store input", "@null"}, dir);
+    const ChildResult result = run_exercise(full_stream("message_id: 7", "m"), {"store input", "@null"}, dir);
     EXPECT_EQ(result.err, "Warning in init:  unable to open file input/7.txt\n");
-    EXPECT_TRUE(result.out == full_stream("message_id: 7\n", memory_area("m")));
+    EXPECT_TRUE(same_bytes(result.out, full_stream("message_id: 7\n", memory_area("m"))));
 }
 
 TEST_F(Archive, UnwritableArchiveIsWarnedAbout) {
     ASSERT_EQ(mkdir(path("input").c_str(), 0775), 0);
     ASSERT_EQ(symlink("/dev/full", path("input/7.txt").c_str()), 0);
-    const ChildResult result = run_exercise("message_id: 7\n---\nm", {"store input", "none"}, dir);
+    const ChildResult result = run_exercise(full_stream("message_id: 7", "m"), {"store input", "none"}, dir);
     EXPECT_EQ(result.err, "Warning in init:  unable to write file input/7.txt\n");
 }
 

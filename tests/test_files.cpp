@@ -1,5 +1,6 @@
 // Framing from nothing and from files, and reading files into a buffer,
 // in-process: these calls touch only the pointers and buffers they are given.
+#include "support/bytes.h"
 #include "support/files.h"
 
 #include <quorvel/quorvel.h>
@@ -39,13 +40,13 @@ TEST(InitializeEmpty, GivesAnEmptyDocumentAndTildes) {
     char* document = nullptr;
     initialize_empty(image, document);
     EXPECT_EQ(document, image + document_offset);
-    EXPECT_TRUE(image_text(image) == empty_image());
+    EXPECT_TRUE(same_bytes(image_text(image), empty_image()));
     delete[] image;
 }
 
 TEST(InitializeFromFile, FramesTheFileOrNothing) {
     const std::string dir = make_temp_dir();
-    write_file(dir + "/stream", "message_id: 0\n---\nabc");
+    write_file(dir + "/stream", std::string("message_id: 0") + quorvel_separator + "abc");
     std::string expected = empty_image();
     expected.replace(0, 3, "abc");
     expected.replace(document_offset, 15, std::string("message_id: 0\n\0", 15));
@@ -60,11 +61,11 @@ TEST(InitializeFromFile, FramesTheFileOrNothing) {
     char* image = nullptr;
     char* document = nullptr;
     EXPECT_EQ(warnings_of([&] { initialize_from_file((dir + "/stream").c_str(), image, document); }), "");
-    EXPECT_TRUE(image_text(image) == expected);
+    EXPECT_TRUE(same_bytes(image_text(image), expected));
     delete[] image;
     for (const auto& c : cases) {
         EXPECT_EQ(warnings_of([&] { initialize_from_file(c.path, image, document); }), "");
-        EXPECT_TRUE(image_text(image) == c.image);
+        EXPECT_TRUE(same_bytes(image_text(image), c.image));
         EXPECT_EQ(document, image + document_offset);
         delete[] image;
     }

@@ -1,4 +1,5 @@
 // The stand-in buffer primitives, in-process.
+#include <quorvel/exchange_format.h>
 #include <quorvel/primitives.h>
 
 #include <gtest/gtest.h>
@@ -25,12 +26,16 @@ TEST(IndexOf, FindsFirstOccurrence) {
         const char* pattern;
         int expected;
     };
+    const std::string sep = quorvel_separator;
+    const std::string first = "message_id: 0" + sep + "abc";
+    const std::string leading = sep + "rest";
+    const std::string twice = "a" + sep + "b" + sep + "c";
     const std::vector<Case> cases = {
-        {"message_id: 0\n---\nabc", "\n---\n", 13},
-        {"\n---\nrest", "\n---\n", 0},
-        {"---\nabc", "\n---\n", -1},
-        {"a\n---\nb\n---\nc", "\n---\n", 1},
-        {"", "\n---\n", -1},
+        {first.c_str(), quorvel_separator, 13},
+        {leading.c_str(), quorvel_separator, 0},
+        {"---\nabc", quorvel_separator, -1},
+        {twice.c_str(), quorvel_separator, 1},
+        {"", quorvel_separator, -1},
         {"abc", "", 0},
         {nullptr, "x", -1},
         {"abc", nullptr, -1},

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <ctime>
 #include <memory>
 #include <sstream>
@@ -101,10 +102,32 @@ double formula(std::mt19937& engine) {
     return u < 1.0 ? u : std::nextafter(1.0, 0.0);
 }
 
-// Run first in its process: rng has not been drawn from yet.
-TEST(RandomNumber, FollowsTheFormulaAndIgnoresDrawsFromRng) {
+// Every test starts from the random state as it was set up at load time and
+// leaves it so, whatever order the tests run in.
+class RandomNumber : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        loaded_rng = rng;
+        loaded_generator = generator;
+    }
+    void SetUp() override { restore(); }
+    void TearDown() override { restore(); }
+
+private:
+    static void restore() {
+        rng = loaded_rng;
+        generator = loaded_generator;
+    }
+    static std::mt19937 loaded_rng;
+    static std::function<double()> loaded_generator;
+};
+std::mt19937 RandomNumber::loaded_rng;
+std::function<double()> RandomNumber::loaded_generator;
+
+TEST_F(RandomNumber, FollowsTheFormulaAndIgnoresDrawsFromRng) {
     std::mt19937 copy = rng;
-    for (int i = 0; i < 10000; ++i) {
+    constexpr int draws = 10'000;
+    for (int i = 0; i < draws; ++i) {
         const double value = random_number();
         ASSERT_EQ(value, formula(copy)) << i;
         ASSERT_GE(value, 0.0);
@@ -130,7 +153,7 @@ std::uint32_t untemper(std::uint32_t y) {
     return x;
 }
 
-TEST(RandomNumber, NeverReturnsOne) {
+TEST_F(RandomNumber, NeverReturnsOne) {
     // An engine whose next two outputs are 2^32 - 1: the formula rounds to 1.0.
     std::stringstream state;
     for (int i = 0; i < 624; ++i) {

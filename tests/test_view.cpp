@@ -29,7 +29,7 @@ void expect_golden(const std::string& actual, const std::string& name) {
 // A run of the real library holding every kind of box worth rendering.
 std::string sample_stream() {
     const ChildResult run = run_exercise(
-        "message_id: 4\ntitle: Arrays\nsettings: {level: 2}\n---\n",
+        full_stream("message_id: 4\ntitle: Arrays\nsettings: {level: 2}", ""),
         {"@null", "@null", "int:1:1", "int:2:3", "ints:7,-12", "chars:ab:3",
          "str2:caf%C3%A9:caf%C3%A9", "box:<script>alert(1)</script>:white:200:20:18:black:",
          "box:hostile colours:red;background-image%3Aurl(x):200:20:18:expression(alert(1)):"
@@ -73,7 +73,7 @@ TEST(View, ReportsMalformedStreams) {
     } cases[] = {
         {"no separator", "message_id: 1\n", "no separator \"\\n---\\n\" between the document and the memory area"},
         {"truncated memory", full_stream("message_id: 1", memory.substr(0, 500)),
-         "the memory area has 500 bytes, not 10000"},
+         "the memory area has 500 bytes, not " + std::to_string(memory_bytes)},
         {"invalid YAML", full_stream("a: [1, 2\nb: c", memory),
          "the document is not valid YAML: did not find expected ',' or ']' at line 2"},
         {"not a mapping", full_stream("- 1\n- 2", memory), "the document is not a YAML mapping"},
@@ -114,7 +114,7 @@ TEST(View, PlaysTheHost) {
               0U);
 
     const std::string dir = make_temp_dir();
-    write_file(dir + "/archived.txt", "message_id: 12\n---\nhost");
+    write_file(dir + "/archived.txt", full_stream("message_id: 12", "host"));
     const ChildResult with_input =
         run_child(viewer, {"--run", "--input", dir + "/archived.txt", "--", SCRIPTED_EXERCISE,
                            "@null", "@null", "int:5:5"}, "");

@@ -8,10 +8,9 @@
 
 namespace {
 
-constexpr char separator[] = "\n---\n";
-constexpr std::size_t separator_length = 5;
-const std::string view_prefix = "View_correctness_";
-const std::string text_prefix = "Text_correctness_";
+constexpr std::size_t separator_length = quorvel_separator_length;
+const std::string view_prefix = quorvel_view_prefix;
+const std::string text_prefix = quorvel_text_prefix;
 
 YamlNode convert(yaml_document_t* document, yaml_node_t* node) {
     YamlNode result;
@@ -168,7 +167,7 @@ bool parse_yaml(const std::string& text, YamlNode& root, std::string& error) {
 
 HostView read_as_host(const std::string& stream) {
     HostView view;
-    const std::size_t at = stream.find(separator, 0, separator_length);
+    const std::size_t at = stream.find(quorvel_separator, 0, separator_length);
     if (at == std::string::npos) {
         fail(view, "no separator \"\\n---\\n\" between the document and the memory area");
         return view;
@@ -191,4 +190,29 @@ HostView read_as_host(const std::string& stream) {
     }
     view.ok = read_entries(view);
     return view;
+}
+
+std::string box_layout_problem(const HostView& view) {
+    long next_pos = text_origin;
+    for (std::size_t i = 0; i < view.boxes.size(); ++i) {
+        const ViewBox& box = view.boxes[i];
+        const std::string name = view_prefix + std::to_string(box.number);
+        const long end = box.pos + box.len;
+        if (box.number != static_cast<int>(i) + 1) {
+            return name + " is box " + std::to_string(i + 1) + " in document order";
+        }
+        if (box.children != std::vector<std::string>{text_prefix + std::to_string(box.number)}) {
+            return name + " does not have its own text element as its only child";
+        }
+        if (box.pos != next_pos) {
+            return name + ": text at " + std::to_string(box.pos) + ", expected " +
+                   std::to_string(next_pos);
+        }
+        if (end >= static_cast<long>(view.memory.size()) ||
+            view.memory[static_cast<std::size_t>(end)] != '\0') {
+            return name + ": no NUL after its text";
+        }
+        next_pos = end + 1;
+    }
+    return "";
 }

@@ -4,12 +4,14 @@
 #ifndef QUORVEL_VIEW_EXCHANGE_H
 #define QUORVEL_VIEW_EXCHANGE_H
 
+#include <quorvel/exchange_format.h>
+
 #include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
 
-inline constexpr std::size_t exchange_memory_size = 10000;
+inline constexpr std::size_t exchange_memory_size = quorvel_memory_size;
 
 struct YamlNode {
     enum class Kind { scalar, sequence, mapping };
@@ -51,5 +53,11 @@ struct HostView {
 // parse or is not a mapping, a top-level key repeats, a box lacks its text
 // element, or a text lies outside the memory area.
 HostView read_as_host(const std::string& stream);
+
+// "" when the boxes lie as the library writes them: numbered 1, 2, ... in
+// document order, each with its own text element as its only child, texts
+// packed from text_origin with a NUL after each, inside the memory area.
+// Otherwise one line naming the first box that does not.
+std::string box_layout_problem(const HostView& view);
 
 #endif

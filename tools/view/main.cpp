@@ -154,7 +154,7 @@ std::string seconds_text(double seconds) {
 
 // Runs the program as the host does; returns its output stream, or exits.
 std::string run_program(const Options& options, int& status) {
-    std::string input = "message_id: " + options.message_id + "\n---\n";
+    std::string input = "message_id: " + options.message_id + quorvel_separator;
     if (!options.input_file.empty() && !read_all(options.input_file, input)) {
         std::cerr << "quorvel-view: cannot read " << options.input_file << "\n";
         std::exit(exit_usage);

@@ -8,8 +8,8 @@
 
 namespace {
 
-const std::string green_background = "rgb(100, 255, 100)";
-const std::string red_background = "red";
+const std::string green_background = quorvel_pass_colour;
+const std::string red_background = quorvel_fail_colour;
 const std::string neutral_colour = "gray";
 constexpr std::size_t pixels_per_column = 8;
 constexpr std::size_t host_value_width = 60;
@@ -195,7 +195,7 @@ std::string html_box(const ViewBox& box) {
     add_css(inner, "font-size", pixels(box.text_style, "fontSize"));
     add_css(inner, "margin-left", pixels(box.text_style, "marginLeft"));
     add_css(inner, "color", safe_colour(style_value(box.text_style, "color")));
-    return "<div class=\"box\" id=\"box-" + std::to_string(box.number) + "\" title=\"View_correctness_" +
+    return "<div class=\"box\" id=\"box-" + std::to_string(box.number) + "\" title=\"" + quorvel_view_prefix +
            std::to_string(box.number) + "\" style=\"" + html_escape(outer) + "\"><span style=\"" +
            html_escape(inner) + "\">" + html_escape(printable(box.text)) + "</span></div>\n";
 }

@@ -1,0 +1,45 @@
+// quorvel/exchange_format.h - the exchange stream and image, byte for byte.
+//
+// Everything a host and an exercise agree on is here, so that a host can build
+// and read streams with the same constants the library uses. quorvel.h
+// includes this header; a host may include it alone.
+//
+// The stream, as the host writes it and as quit() writes it back:
+//
+//     <YAML document> quorvel_separator <memory bytes>
+//
+// The image: memory area [0, document_offset), then the document area
+// [document_offset, image_size) holding NUL-terminated YAML. Unset bytes hold
+// fill_byte. Box texts are stored from text_origin on; a box is the pair of
+// top-level keys quorvel_view_prefix N and quorvel_text_prefix N, and a check
+// box's background is quorvel_pass_colour or quorvel_fail_colour.
+//
+// The names image_size, document_offset, fill_byte, document_capacity and
+// text_origin are the library's historic ones; every other name carries the
+// quorvel_ prefix so that it cannot clash in a host's global scope.
+#ifndef QUORVEL_EXCHANGE_FORMAT_H
+#define QUORVEL_EXCHANGE_FORMAT_H
+
+// Sizes of the exchange image, in bytes.
+inline constexpr int image_size = 100000;      // the whole image; longest read
+inline constexpr int document_offset = 10000;  // document start = memory size
+inline constexpr char fill_byte = '~';         // every byte the input leaves unset
+inline constexpr int document_capacity = image_size - document_offset - 1;  // 89,999 chars
+inline constexpr int text_origin = 500;        // first memory offset for box texts
+
+// The memory area's size: what follows the separator in an answer, exactly.
+inline constexpr int quorvel_memory_size = document_offset;
+
+// Between the document and the memory bytes: newline, three hyphens, newline.
+inline constexpr char quorvel_separator[] = "\n---\n";
+inline constexpr int quorvel_separator_length = sizeof quorvel_separator - 1;
+
+// Top-level keys of box N: quorvel_view_prefix N and quorvel_text_prefix N.
+inline constexpr char quorvel_view_prefix[] = "View_correctness_";
+inline constexpr char quorvel_text_prefix[] = "Text_correctness_";
+
+// Backgrounds of check boxes: values that agree, values that do not.
+inline constexpr char quorvel_pass_colour[] = "rgb(100, 255, 100)";
+inline constexpr char quorvel_fail_colour[] = "red";
+
+#endif  // QUORVEL_EXCHANGE_FORMAT_H
