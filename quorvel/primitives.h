@@ -1,7 +1,10 @@
 // quorvel/primitives.h - the buffer primitives the exercise library calls.
 //
-// The library never touches YAML text or the exchange image's text on its own
-// account: it searches, reads numbers and appends through the functions below.
+// The library searches the document, reads the message id, appends box
+// elements and stores box texts through the functions below. It also works
+// on the image directly where these functions cannot serve: it copies the
+// framed stream into the image, scans for the document's end, and copies a
+// box text that holds a NUL byte (write_at stops at the first one).
 // A host supplies its own implementation of them; the project ships a
 // stand-in (target quorvel::primitives, library libquorvel_primitives.a) that
 // an exercise links when it has none. Link order: the library first, then the
@@ -80,11 +83,12 @@ int as_integer(const char* document, Range range);
 // nothing.
 void append(char* dest, const char* text);
 
-// Appends prefix, number in decimal (as printf "%d"), suffix.
+// Appends prefix, number in decimal (as printf "%d"), suffix. The library
+// does not call it; it is part of the interface a host supplies.
 void append(char* dest, const char* prefix, int number, const char* suffix);
 
-// Appends prefix, number in decimal (as printf "%llu"), suffix; used for
-// byte lengths.
+// Appends prefix, number in decimal (as printf "%llu"), suffix. The library
+// does not call it; it is part of the interface a host supplies.
 void append(char* dest, const char* prefix, std::uint64_t number, const char* suffix);
 
 // Copies text into buffer at offset.

@@ -28,7 +28,7 @@ struct FramingCase {
 std::string bytes(std::size_t count, char c) { return std::string(count, c); }
 
 std::vector<FramingCase> framing_cases() {
-    const std::string m10000 = bytes(memory_bytes, 'm');
+    const std::string full_memory = bytes(memory_bytes, 'm');
     const std::string doc89996 = padded_document(3, 89996);  // memory ends at byte 100,000
     const std::string doc89999 = padded_document(5, 89999);
     return {
@@ -38,12 +38,12 @@ std::vector<FramingCase> framing_cases() {
         {"later separator is memory", full_stream("message_id: 1", full_stream("A", "B")), "message_id: 1\n",
          memory_area(full_stream("A", "B")), ""},
         {"separator at the end", full_stream("message_id: 2", ""), "message_id: 2\n", memory_area(), ""},
-        {"memory of 10000", full_stream("message_id: 2", "") + m10000, "message_id: 2\n", m10000, ""},
-        {"memory of 10001", full_stream("message_id: 2", "") + m10000 + "Z", "message_id: 2\n", m10000, ""},
+        {"memory filling the area", full_stream("message_id: 2", "") + full_memory, "message_id: 2\n", full_memory, ""},
+        {"memory one byte too long", full_stream("message_id: 2", "") + full_memory + "Z", "message_id: 2\n", full_memory, ""},
         {"memory with NULs", full_stream("message_id: 2", bytes_of("a\0b")), "message_id: 2\n",
          memory_area(bytes_of("a\0b")), ""},
-        {"exactly 100000 bytes", doc89996 + "---\n" + m10000.substr(0, 9999) + "L",
-         doc89996, memory_area(m10000.substr(0, 9999)), read_limit},
+        {"exactly 100000 bytes", doc89996 + "---\n" + full_memory.substr(0, 9999) + "L",
+         doc89996, memory_area(full_memory.substr(0, 9999)), read_limit},
         {"100000 bytes without separator", bytes(100000, 'q'), "", memory_area(),
          read_limit + no_separator},
         {"more than 100000 bytes without separator", bytes(150000, 'q'), "", memory_area(),

@@ -142,6 +142,13 @@ TEST(View, ReportsProgramsThatFail) {
         EXPECT_EQ(result.exit_code, 3);
         EXPECT_EQ(result.err, "quorvel-view: " + c.error + "\n");
     }
+    // With one file descriptor to spare, the viewer loads but cannot make its pipes.
+    const std::string spare_one =
+        "for fd in /proc/$$/fd/*; do n=${fd##*/}; [ \"$n\" -gt 2 ] && eval \"exec $n>&-\"; done; "
+        "ulimit -n 4 && exec \"$0\" --run -- true";
+    const ChildResult no_pipes = run_child("bash", {"-c", spare_one, viewer}, "");
+    EXPECT_EQ(no_pipes.exit_code, 3);
+    EXPECT_EQ(no_pipes.err, "quorvel-view: cannot start true: pipe: Too many open files\n");
 }
 
 TEST(View, RejectsBadUsage) {

@@ -1,6 +1,6 @@
 // The practice-text generator, run as a child process in a scratch directory.
-#include "support/bytes.h"
 #include "child_process.h"
+#include "support/bytes.h"
 #include "support/files.h"
 
 #include <sys/stat.h>
@@ -15,34 +15,20 @@
 #include <string>
 #include <vector>
 
+#define ZANDREL_SINK std::string*
+#define ZANDREL_PUT(sink, c) (sink)->push_back(static_cast<char>(c))
+#include "support/zandrel_reference.h"
+
 namespace {
 
 constexpr int tokens = 400000;
 constexpr int per_line = 61;
 
-// An independent, straightforward reading of the algorithm, seeded with the
-// second the generator started in.
+// The reference text for the second the generator started in.
 std::string reference_text(unsigned seed) {
     std::srand(seed);
-    const auto rnum = [] { return static_cast<float>(std::rand()) / 2147483648.0F; };
     std::string text;
-    int count = 0;
-    for (int i = 0; i < tokens; ++i) {
-        const int r = static_cast<int>(rnum() * 110);
-        if (r >= 105) {
-            text += ". ";
-        } else if (r >= 80) {
-            text += ' ';
-        } else {
-            const char first = r >= 60 ? 'A' : 'a';
-            const int index = static_cast<int>(rnum() * 26);
-            text += static_cast<char>(first + (index > 25 ? 25 : index));
-        }
-        if (++count > 60) {
-            text += '\n';
-            count = 0;
-        }
-    }
+    zandrel_reference(&text);
     return text;
 }
 

@@ -8,7 +8,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <stdexcept>
+#include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -17,12 +18,6 @@ constexpr int exec_failed = 127;
 constexpr int chdir_failed = 126;
 
 using Clock = std::chrono::steady_clock;
-
-void check(bool ok, const char* what) {
-    if (!ok) {
-        throw std::runtime_error(what);
-    }
-}
 
 [[noreturn]] void exec_child(const std::string& program, const std::vector<std::string>& args,
                              const std::string& cwd, const int fds[3]) {
@@ -102,7 +97,7 @@ void feed(int& fd, const std::string& input, std::size_t& written, short revents
 }
 
 // Feeds input and drains both outputs until the child closes them or the
-// deadline passes; returns false on time-out.
+// deadline passes; returns false on time-out or when poll fails.
 bool pump(const std::string& input, Pipes& pipes, ChildResult& result, const Deadline& deadline) {
     std::size_t written = 0;
     if (input.empty()) {
@@ -111,12 +106,14 @@ bool pump(const std::string& input, Pipes& pipes, ChildResult& result, const Dea
     while (pipes.out >= 0 || pipes.err >= 0) {
         pollfd polls[3] = {{pipes.out, POLLIN, 0}, {pipes.err, POLLIN, 0}, {pipes.in, POLLOUT, 0}};
         const int ready = poll(polls, 3, poll_timeout(deadline));
-        if (ready == 0) {
-            return false;
-        }
-        check(ready > 0 || errno == EINTR, "poll");
-        if (ready < 0) {
+        if (ready < 0 && errno == EINTR) {
             continue;
+        }
+        if (ready <= 0) {
+            if (ready < 0) {
+                result.start_error = std::string("poll: ") + std::strerror(errno);
+            }
+            return false;
         }
         if (polls[0].revents != 0) {
             drain(pipes.out, result.out);
@@ -146,20 +143,36 @@ bool wait_child(pid_t pid, int& status, const Deadline& deadline) {
     return false;
 }
 
+// The result of a run that could not start because call failed; closes the
+// pipes made so far.
+ChildResult not_started(ChildResult& result, const char* call,
+                        std::initializer_list<int*> pipes) {
+    result.not_started = true;
+    result.start_error = std::string(call) + ": " + std::strerror(errno);
+    for (int* ends : pipes) {
+        close_fd(ends[0]);
+        close_fd(ends[1]);
+    }
+    return result;
+}
+
 }  // namespace
 
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const std::string& cwd, double timeout_seconds) {
-    std::signal(SIGPIPE, SIG_IGN);
-    int in_pipe[2];
-    int out_pipe[2];
-    int err_pipe[2];
-    check(pipe2(in_pipe, O_CLOEXEC) == 0 && pipe2(out_pipe, O_CLOEXEC) == 0 &&
-              pipe2(err_pipe, O_CLOEXEC) == 0,
-          "pipe");
+    ChildResult result;
+    int in_pipe[2] = {-1, -1};
+    int out_pipe[2] = {-1, -1};
+    int err_pipe[2] = {-1, -1};
+    if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
+        pipe2(err_pipe, O_CLOEXEC) != 0) {
+        return not_started(result, "pipe", {in_pipe, out_pipe, err_pipe});
+    }
     const Deadline deadline = deadline_after(timeout_seconds);
     const pid_t pid = fork();
-    check(pid >= 0, "fork");
+    if (pid < 0) {
+        return not_started(result, "fork", {in_pipe, out_pipe, err_pipe});
+    }
     if (pid == 0) {
         const int fds[3] = {in_pipe[0], out_pipe[1], err_pipe[1]};
         exec_child(program, args, cwd, fds);
@@ -167,7 +180,6 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     close(in_pipe[0]);
     close(out_pipe[1]);
     close(err_pipe[1]);
-    ChildResult result;
     Pipes pipes{in_pipe[1], out_pipe[0], err_pipe[0]};
     int status = 0;
     const bool finished =
@@ -175,7 +187,7 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     if (!finished) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
-        result.timed_out = true;
+        result.timed_out = result.start_error.empty();
     }
     close_fd(pipes.in);
     close_fd(pipes.out);

@@ -13,12 +13,18 @@ struct ChildResult {
     int term_signal = 0;    // the signal that ended it, or 0
     bool timed_out = false; // killed because it ran past the time limit
     bool not_started = false;  // the program could not be executed
+    std::string start_error;   // why, when the runner itself failed (pipe, fork, poll)
 };
 
 // Runs program with args (argv[0] is program; a name without '/' is looked up
 // in PATH) in directory cwd (empty: the current one), feeding input on its
 // standard input and then closing it. With timeout_seconds > 0 the program is
-// killed (SIGKILL) once that much time has passed.
+// killed (SIGKILL) once that much time has passed. Never throws: a pipe or
+// fork that fails gives not_started with start_error set.
+//
+// The caller must ignore SIGPIPE (the viewer's and the tests' main do): a
+// child that exits before reading all its input would otherwise end the
+// caller when it writes the rest.
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const std::string& cwd = "",
                       double timeout_seconds = 0);
