@@ -1,21 +1,61 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, from Debian's packages, when it is
-# missing. Does nothing on a machine that already has everything.
+# Installs what a scope needs from Debian's packages, when it is missing:
+#
+#   tools/install-deps.sh example   build the library and run the example
+#                                   exercise in the previewer
+#   tools/install-deps.sh tests     the above, and build and run the tests
+#                                   (the default)
+#   tools/install-deps.sh bench     the tests' needs, and the benchmarks'
+#   tools/install-deps.sh ci        everything .ci/run uses: the tests' needs,
+#                                   clang with its sanitizer and libFuzzer
+#                                   runtimes, valgrind, and the readers of the
+#                                   previewer's reports
+#
+# Says nothing and asks no package index when everything is there. Runs
+# apt-get as root, through sudo otherwise; where neither can be done, prints
+# the command to run and exits 1.
 set -euo pipefail
-packages=()
-command -v cmake >/dev/null || packages+=(cmake)
-command -v g++ >/dev/null || packages+=(g++)
-command -v clang++ >/dev/null || packages+=(clang)
-command -v pkg-config >/dev/null || packages+=(pkg-config)
-[ -f /usr/include/yaml.h ] || packages+=(libyaml-dev)
-[ -d /usr/lib/x86_64-linux-gnu/cmake/GTest ] || [ -d /usr/lib/cmake/GTest ] || packages+=(libgtest-dev libgmock-dev)
-if [ "${1:-}" = "--bench" ]; then
-    [ -d /usr/lib/x86_64-linux-gnu/cmake/benchmark ] || packages+=(libbenchmark-dev)
-    command -v valgrind >/dev/null || packages+=(valgrind)
+
+example=(cmake make g++ pkg-config libyaml-dev)
+tests=("${example[@]}" libgtest-dev libgmock-dev)
+bench=("${tests[@]}" valgrind)
+ci=("${bench[@]}" clang libclang-rt-14-dev)
+
+scope=${1:-tests}
+case "$scope" in
+    example) wanted=("${example[@]}") ;;
+    tests) wanted=("${tests[@]}") ;;
+    bench | --bench) wanted=("${bench[@]}") ;;
+    ci) wanted=("${ci[@]}") ;;
+    *)
+        echo "usage: tools/install-deps.sh [example|tests|bench|ci]" >&2
+        exit 2
+        ;;
+esac
+
+missing=()
+for name in "${wanted[@]}"; do
+    state=$(dpkg-query -W -f='${db:Status-Status}' "$name" 2>/dev/null || true)
+    [ "$state" = "installed" ] || missing+=("$name")
+done
+[ ${#missing[@]} -gt 0 ] || exit 0
+
+command="export DEBIAN_FRONTEND=noninteractive; apt-get update -qq && apt-get install -y -qq --no-install-recommends ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+    run=(bash -c)
+elif command -v sudo >/dev/null && { [ -t 0 ] || sudo -n true 2>/dev/null; }; then
+    run=(sudo bash -c)
+else
+    echo "install-deps: missing ${missing[*]}; as root, run:" >&2
+    echo "  apt-get update && apt-get install ${missing[*]}" >&2
+    exit 1
 fi
-if [ ${#packages[@]} -gt 0 ]; then
-    echo "installing: ${packages[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
-    apt-get install -y -q "${packages[@]}"
+echo "install-deps: installing ${missing[*]}"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! "${run[@]}" "$command" >"$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    echo "install-deps: the install failed; as root, run:" >&2
+    echo "  apt-get update && apt-get install ${missing[*]}" >&2
+    exit 1
 fi

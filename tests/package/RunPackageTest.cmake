@@ -1,7 +1,13 @@
-# Installs the build tree into a scratch prefix, then builds and runs a small
-# consumer against it, once through find_package and once through pkg-config.
-# Variables: BUILD_DIR, SOURCE_DIR, WORK_DIR, CXX, FLAGS (extra compile and
-# link flags, such as sanitizers, as a ;-list).
+# Builds and runs small consumers of quorvel, as its users do.
+#   MODE=install  installs the build tree into a scratch prefix, then builds
+#                 one consumer through find_package and one through pkg-config.
+#   MODE=fetch    builds a consumer that pulls quorvel in from its source
+#                 tree with FetchContent, with libyaml and GoogleTest hidden
+#                 from every search (HIDE_PATHS), and checks what the install
+#                 of that project holds.
+# Variables: MODE, BUILD_DIR, SOURCE_DIR (this folder), QUORVEL_SOURCE_DIR,
+# WORK_DIR, CXX, FLAGS (extra compile and link flags, such as sanitizers, as
+# a ;-list), HIDE_PATHS (directories separated by |).
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(prefix "${WORK_DIR}/prefix")
 set(input "${WORK_DIR}/input.stream")
@@ -40,16 +46,40 @@ function(check_consumer program how)
     message(STATUS "${how} consumer: output as expected")
 endfunction()
 
+list(JOIN FLAGS " " flag_string)
+set(compiler_args "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_CXX_FLAGS=${flag_string}"
+    "-DCMAKE_EXE_LINKER_FLAGS=${flag_string}")
+
+if(MODE STREQUAL "fetch")
+    # A list does not survive a command line; an initial cache carries it.
+    string(REPLACE "|" ";" hide "${HIDE_PATHS}")
+    file(WRITE "${WORK_DIR}/hide.cmake" "set(CMAKE_IGNORE_PATH \"${hide}\" CACHE STRING \"\")\n")
+    # pkg_check_modules does not heed CMAKE_IGNORE_PATH; a search path of one
+    # empty directory hides yaml-0.1.pc from it. (An empty value would unset
+    # the variable, and pkg-config would search its default path again.)
+    file(MAKE_DIRECTORY "${WORK_DIR}/empty-pkgconfig")
+    set(ENV{PKG_CONFIG_LIBDIR} "${WORK_DIR}/empty-pkgconfig")
+    unset(ENV{PKG_CONFIG_PATH})
+    run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}/fetch_consumer" -B "${WORK_DIR}/fetch-build"
+        ${compiler_args} "-DQUORVEL_SOURCE_DIR=${QUORVEL_SOURCE_DIR}" -DHIDDEN_DEPENDENCIES=ON
+        -C "${WORK_DIR}/hide.cmake" "-DCMAKE_INSTALL_PREFIX=${prefix}")
+    run("${CMAKE_COMMAND}" --build "${WORK_DIR}/fetch-build")
+    check_consumer("${WORK_DIR}/fetch-build/consumer" "FetchContent")
+    run("${CMAKE_COMMAND}" --install "${WORK_DIR}/fetch-build")
+    file(GLOB_RECURSE installed RELATIVE "${prefix}" "${prefix}/*")
+    if(NOT installed STREQUAL "bin/consumer")
+        message(FATAL_ERROR "the consumer's install holds more than its program: ${installed}")
+    endif()
+    return()
+endif()
+
 run("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}")
 
 # find_package(quorvel CONFIG REQUIRED)
-list(JOIN FLAGS " " flag_string)
 run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}/consumer" -B "${WORK_DIR}/cmake-build"
-    "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_CXX_COMPILER=${CXX}"
-    "-DCMAKE_CXX_FLAGS=${flag_string}" "-DCMAKE_EXE_LINKER_FLAGS=${flag_string}")
+    "-DCMAKE_PREFIX_PATH=${prefix}" ${compiler_args})
 run("${CMAKE_COMMAND}" --build "${WORK_DIR}/cmake-build")
 check_consumer("${WORK_DIR}/cmake-build/consumer" "CMake")
-
 # pkg-config --cflags --libs quorvel quorvel-primitives
 file(GLOB_RECURSE pc_files "${prefix}/*/quorvel.pc")
 list(GET pc_files 0 pc_file)
