@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # For maintainers: renders the example exercise's HTML preview with headless
 # Chromium (Debian package "chromium") into docs/preview.png for the README.
-# Usage: tools/screenshot.sh [BUILD_DIR]   (default: build/default)
+# Usage: tools/screenshot.sh [BUILD_DIR]   (default: build/example)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/default}
+build=${1:-$root/build/example}
 cd "$root"
 cmake --workflow --preset example >/dev/null
 page="$build/examples/hello_exercise.html"
