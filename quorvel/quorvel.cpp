@@ -4,16 +4,22 @@
 #include <quorvel/quorvel.h>
 #include <quorvel/primitives.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -189,52 +195,86 @@ std::size_t document_length() {
     return known_length;
 }
 
-void put(std::string& out, std::string_view piece) { out.append(piece.data(), piece.size()); }
+// A bounded writer into a caller's buffer: pieces that do not fit leave it
+// marked as overflowed. It allocates nothing and calls nothing that is not
+// async-signal-safe, so a signal handler composes with it too.
+struct Writer {
+    char* out;
+    std::size_t room;  // bytes that may be written, the final NUL included
+    std::size_t size = 0;
+    bool overflowed = false;
 
-// Appends a number in decimal, as printf "%d" or "%llu" writes it.
-template <typename Number>
-void put_number(std::string& out, Number value) {
-    char digits[number_text_size];
-    const std::to_chars_result written = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, static_cast<std::size_t>(written.ptr - digits));
-}
-
-// The two elements of a box, composed in one reused buffer so that the
-// document is touched once per box.
-const std::string& box_elements(int number, const std::string& background, int width, int height,
-                                const std::string& color, const std::string& border, int position,
-                                std::size_t length) {
-    static std::string box;
-    box.clear();
-    put(box, quorvel_view_prefix);
-    put_number(box, number);
-    put(box, ":\n  style:\n    width: ");
-    put_number(box, width);
-    put(box, "\n    height: ");
-    put_number(box, height);
-    put(box, "\n    marginLeft: 10\n    backgroundColor: ");
-    put(box, background);
-    if (!border.empty()) {
-        put(box, "\n    borderColor: ");
-        put(box, border);
-        put(box, "\n    borderWidth: 2\n");
-    } else {
-        put(box, "\n    marginTop: 1\n");
+    void put(std::string_view piece) {
+        if (overflowed || piece.size() >= room - size) {
+            overflowed = true;
+            return;
+        }
+        std::memcpy(out + size, piece.data(), piece.size());
+        size += piece.size();
     }
-    put(box, "  children: [");
-    put(box, quorvel_text_prefix);
-    put_number(box, number);
-    put(box, "]\n");
-    put(box, quorvel_text_prefix);
-    put_number(box, number);
-    put(box, ":\n  style:\n    fontSize: 18\n    marginLeft: 10\n    color: ");
-    put(box, color);
-    put(box, "\n  pos: ");
-    put_number(box, position);
-    put(box, "\n  len: ");
-    put_number(box, length);
-    put(box, "\n");
-    return box;
+
+    // A number in decimal, as printf "%d" or "%zu" writes it.
+    template <typename Number>
+    void put_number(Number value) {
+        char digits[number_text_size];
+        const std::to_chars_result written = std::to_chars(digits, digits + sizeof digits, value);
+        put(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
+    }
+};
+
+// What a box is made of, apart from its text.
+struct BoxFields {
+    int number;
+    std::string_view background;
+    int width;
+    int height;
+    std::string_view color;
+    std::string_view border;
+    int position;
+    std::size_t length;
+};
+
+// Writes the two elements of a box and a NUL into out, which has room bytes;
+// returns their length, or 0 when they do not fit. The one place that knows
+// the layout of a box.
+std::size_t compose_box(char* out, std::size_t room, const BoxFields& box) {
+    if (room == 0) {
+        return 0;
+    }
+    Writer w{out, room};
+    w.put(quorvel_view_prefix);
+    w.put_number(box.number);
+    w.put(":\n  style:\n    width: ");
+    w.put_number(box.width);
+    w.put("\n    height: ");
+    w.put_number(box.height);
+    w.put("\n    marginLeft: 10\n    backgroundColor: ");
+    w.put(box.background);
+    if (!box.border.empty()) {
+        w.put("\n    borderColor: ");
+        w.put(box.border);
+        w.put("\n    borderWidth: 2\n");
+    } else {
+        w.put("\n    marginTop: 1\n");
+    }
+    w.put("  children: [");
+    w.put(quorvel_text_prefix);
+    w.put_number(box.number);
+    w.put("]\n");
+    w.put(quorvel_text_prefix);
+    w.put_number(box.number);
+    w.put(":\n  style:\n    fontSize: 18\n    marginLeft: 10\n    color: ");
+    w.put(box.color);
+    w.put("\n  pos: ");
+    w.put_number(box.position);
+    w.put("\n  len: ");
+    w.put_number(box.length);
+    w.put("\n");
+    if (w.overflowed) {
+        return 0;
+    }
+    out[w.size] = '\0';
+    return w.size;
 }
 
 // The text's bytes at offset, then a NUL. write_at stops at a NUL, so a text
@@ -302,6 +342,406 @@ bool same_string(const char* a, const char* b) {
         return false;
     }
     return la <= 0 || std::memcmp(a, b, static_cast<std::size_t>(la)) == 0;
+}
+
+// ----- results that survive the exercise's faults -----
+//
+// Between init() and quit() the library stands guard: the exercise's own
+// standard output is kept in an unlinked file, and a fatal signal, an
+// uncaught exception or a non-zero exit still sends the host every whole box
+// made so far plus one red box that names the fault. The stream is written
+// at most once, by whichever of quit() and those paths claims it first.
+
+// The box composer's buffer for ordinary boxes: a whole document area.
+char box_buffer[document_capacity + 1];
+
+// The document length, box count and next text position after the last
+// whole box. A signal can interrupt text_in_box anywhere, so two slots are
+// kept and an atomic index names the one that is complete.
+struct Committed {
+    std::size_t length = 0;
+    int boxes = 0;
+    int text_pos = text_origin;
+};
+Committed committed_slots[2];
+std::atomic<int> committed_index{0};
+
+void commit_boxes(std::size_t length, int boxes, int text_pos) {
+    const int next = 1 - committed_index.load(std::memory_order_relaxed);
+    committed_slots[next] = Committed{length, boxes, text_pos};
+    std::atomic_signal_fence(std::memory_order_release);
+    committed_index.store(next, std::memory_order_relaxed);
+}
+
+Committed last_commit() {
+    const int index = committed_index.load(std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_acquire);
+    return committed_slots[index];
+}
+
+constexpr int fatal_signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTERM, SIGXCPU};
+constexpr std::size_t fatal_signal_count = sizeof fatal_signals / sizeof fatal_signals[0];
+constexpr std::size_t alternate_stack_size = 64 * 1024;  // room for a handler after a stack overflow
+constexpr std::size_t fault_text_size = 512;
+constexpr std::size_t fault_box_size = 1024;   // a fault box's elements, with room to spare
+constexpr std::size_t copy_chunk_size = 4096;  // kept output is copied in pieces this big
+constexpr std::size_t kept_preview_size = 200;  // bytes of kept output shown in its box
+constexpr const char* ellipsis = "\xE2\x80\xA6";
+
+alignas(16) char alternate_stack[alternate_stack_size];
+stack_t previous_alternate_stack{};
+struct sigaction previous_actions[fatal_signal_count];
+std::terminate_handler previous_terminate = nullptr;
+
+bool guarding = false;                  // between init() and quit()
+std::atomic<bool> stream_claimed{false};  // the write-once flag of the stream
+int host_out = -1;  // the host's standard output while the exercise's is kept
+int kept_out = -1;  // the unlinked file that keeps the exercise's standard output
+
+char fault_text[fault_text_size];
+char fault_box[fault_box_size];
+char copy_chunk[copy_chunk_size];
+
+// True for the first caller only: that one writes the stream.
+bool claim_stream() { return !stream_claimed.exchange(true); }
+
+// write(2) until all is written or it fails for good.
+void write_all(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void write_text(int fd, std::string_view text) { write_all(fd, text.data(), text.size()); }
+
+int stream_out() { return host_out >= 0 ? host_out : STDOUT_FILENO; }
+
+// Copies what the exercise printed so far to fd.
+void copy_kept_output(int fd) {
+    if (kept_out < 0) {
+        return;
+    }
+    for (off_t at = 0;;) {
+        const ssize_t n = pread(kept_out, copy_chunk, sizeof copy_chunk, at);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        write_all(fd, copy_chunk, static_cast<std::size_t>(n));
+        at += n;
+    }
+}
+
+// Writes the exchange stream as quit(nullptr) would, from the last whole
+// box on, with one more red check box holding text when it fits.
+void write_fault_stream(std::string_view text) {
+    const int fd = stream_out();
+    const Committed done = last_commit();
+    const BoxFields fields{done.boxes + 1, quorvel_fail_colour, header_width, header_height, "white", "",
+                           done.text_pos, text.size()};
+    const bool text_fits = mem != nullptr && done.text_pos >= text_origin &&
+                           text.size() < static_cast<std::size_t>(memory_size - done.text_pos);
+    const std::size_t room = static_cast<std::size_t>(document_capacity) - done.length;
+    std::size_t box_size = 0;
+    if (yaml != nullptr && text_fits && done.length <= static_cast<std::size_t>(document_capacity)) {
+        box_size = compose_box(fault_box, std::min(room + 1, sizeof fault_box), fields);
+    }
+    if (yaml != nullptr) {
+        write_all(fd, yaml, done.length);
+        write_all(fd, fault_box, box_size);
+    }
+    write_text(fd, quorvel_separator);
+    if (mem == nullptr) {
+        return;
+    }
+    if (box_size == 0) {
+        write_all(fd, mem, static_cast<std::size_t>(memory_size));
+        return;
+    }
+    const auto at = static_cast<std::size_t>(done.text_pos);
+    write_all(fd, mem, at);
+    write_text(fd, text);
+    write_all(fd, "", 1);
+    const std::size_t after = at + text.size() + 1;
+    write_all(fd, mem + after, static_cast<std::size_t>(memory_size) - after);
+}
+
+// The stream with the fault box, then the kept output on standard error;
+// only for the first caller.
+void report_fault(std::string_view text) {
+    if (claim_stream()) {
+        write_fault_stream(text);
+        copy_kept_output(STDERR_FILENO);
+    }
+}
+
+const char* signal_text(int signal) {
+    switch (signal) {
+        case SIGSEGV: return "crashed: invalid memory access (SIGSEGV)";
+        case SIGBUS: return "crashed: invalid memory access (SIGBUS)";
+        case SIGFPE: return "crashed: arithmetic error, such as a division by zero (SIGFPE)";
+        case SIGILL: return "crashed: illegal instruction (SIGILL)";
+        case SIGABRT: return "crashed: the program aborted (SIGABRT)";
+        case SIGTERM: return "stopped: the host ended the program (SIGTERM)";
+        case SIGXCPU: return "stopped: CPU time limit reached (SIGXCPU)";
+        default: return "crashed";
+    }
+}
+
+void restore_signal_actions() {
+    for (std::size_t i = 0; i < fatal_signal_count; ++i) {
+        sigaction(fatal_signals[i], &previous_actions[i], nullptr);
+    }
+}
+
+// Writes the stream, puts back what handled the signal before init() (the
+// default action or a sanitizer's handler) and raises it again: it is
+// delivered when the handler returns, so the process ends as it would have.
+// The other fatal signals are blocked meanwhile; a fault in here ends the
+// process by the default action.
+void on_fatal_signal(int signal) {
+    const int saved_errno = errno;
+    report_fault(signal_text(signal));
+    restore_signal_actions();
+    raise(signal);
+    errno = saved_errno;
+}
+
+// Appends the first bytes of a text of total bytes, cut to at most limit
+// bytes at a UTF-8 character boundary, then " … (N more bytes)" when cut.
+// head holds the text's first bytes, at least limit + 1 of them when the
+// text is longer than limit.
+void put_cut(Writer& w, std::string_view head, std::size_t total, std::size_t limit) {
+    constexpr int longest_character = 4;
+    std::size_t cut = std::min(total, limit);
+    for (int back = 1; back < longest_character && cut > 0 && cut < total && cut < head.size() &&
+                       (static_cast<unsigned char>(head[cut]) & 0xC0U) == 0x80U;
+         ++back) {
+        --cut;
+    }
+    w.put(head.substr(0, cut));
+    if (cut < total) {
+        w.put(" ");
+        w.put(ellipsis);
+        w.put(" (");
+        w.put_number(total - cut);
+        w.put(" more bytes)");
+    }
+}
+
+[[noreturn]] void on_terminate() {
+    if (guarding) {
+        Writer w{fault_text, sizeof fault_text};
+        try {
+            throw;
+        } catch (const std::exception& error) {
+            const std::string_view what = error.what();
+            w.put("uncaught exception: ");
+            put_cut(w, what, what.size(), kept_preview_size);
+        } catch (...) {
+            w.put("uncaught exception that is not a std::exception");
+        }
+        report_fault(std::string_view(fault_text, w.size));
+    }
+    if (previous_terminate != nullptr) {
+        previous_terminate();
+    }
+    std::abort();
+}
+
+void flush_exercise_output() {
+    std::cout.flush();
+    std::fflush(stdout);
+}
+
+// Gives the host's standard output back to file descriptor 1.
+void release_standard_output() {
+    if (host_out >= 0) {
+        flush_exercise_output();
+        dup2(host_out, STDOUT_FILENO);
+        close(host_out);
+        host_out = -1;
+    }
+}
+
+// While guarding, the library's own writes to standard output (terminate()
+// of an image of the exercise's) go to the host: for the lifetime of this
+// object, file descriptor 1 is the host's again.
+class HostOutput {
+public:
+    HostOutput() : active_(host_out >= 0 && kept_out >= 0) {
+        if (active_) {
+            flush_exercise_output();
+            dup2(host_out, STDOUT_FILENO);
+        }
+    }
+    ~HostOutput() {
+        if (active_) {
+            flush_exercise_output();
+            dup2(kept_out, STDOUT_FILENO);
+        }
+    }
+    HostOutput(const HostOutput&) = delete;
+    HostOutput& operator=(const HostOutput&) = delete;
+
+private:
+    bool active_;
+};
+
+void stop_guarding() {
+    if (!guarding) {
+        return;
+    }
+    guarding = false;
+    restore_signal_actions();
+    sigaltstack(&previous_alternate_stack, nullptr);
+    std::set_terminate(previous_terminate);
+    release_standard_output();
+    if (kept_out >= 0) {
+        close(kept_out);
+        kept_out = -1;
+    }
+}
+
+// At exit before quit(): with a non-zero status, the stream with a box that
+// names the status and the kept output on standard error; with status 0 no
+// stream, and the kept output goes to standard output as if never kept.
+void on_exit_status(int status, void* /*unused*/) {
+    if (!guarding) {
+        return;
+    }
+    flush_exercise_output();
+    if (status != 0) {
+        Writer w{fault_text, sizeof fault_text};
+        w.put("exited with status ");
+        w.put_number(status);
+        w.put(" before the exercise finished");
+        report_fault(std::string_view(fault_text, w.size));
+    } else {
+        copy_kept_output(stream_claimed ? STDERR_FILENO : stream_out());
+    }
+    stop_guarding();
+}
+
+// An unlinked file in TMPDIR (or /tmp) for the exercise's standard output.
+int open_kept_file() {
+    const char* dir = std::getenv("TMPDIR");
+    const std::string base = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+    int fd = open(base.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::string pattern = base + "/quorvel-output-XXXXXX";
+        fd = mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            unlink(pattern.c_str());
+        }
+    }
+    return fd;
+}
+
+// Sends file descriptor 1 to the kept file; on any failure standard output
+// stays as it is.
+void keep_standard_output() {
+    flush_exercise_output();
+    kept_out = open_kept_file();
+    if (kept_out < 0) {
+        return;
+    }
+    host_out = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (host_out < 0 || dup2(kept_out, STDOUT_FILENO) < 0) {
+        if (host_out >= 0) {
+            close(host_out);
+            host_out = -1;
+        }
+        close(kept_out);
+        kept_out = -1;
+    }
+}
+
+void install_signal_handlers() {
+    stack_t stack{};
+    stack.ss_sp = alternate_stack;
+    stack.ss_size = sizeof alternate_stack;
+    sigaltstack(&stack, &previous_alternate_stack);
+    struct sigaction action {};
+    action.sa_handler = on_fatal_signal;
+    action.sa_flags = SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : fatal_signals) {
+        sigaddset(&action.sa_mask, signal);
+    }
+    for (std::size_t i = 0; i < fatal_signal_count; ++i) {
+        sigaction(fatal_signals[i], &action, &previous_actions[i]);
+    }
+}
+
+void start_guarding() {
+    static bool exit_hook = false;
+    if (guarding) {
+        return;
+    }
+    if (!exit_hook) {
+        exit_hook = on_exit(on_exit_status, nullptr) == 0;
+    }
+    commit_boxes(yaml != nullptr ? document_length() : 0, last_commit().boxes,
+                 last_commit().text_pos);
+    keep_standard_output();
+    previous_terminate = std::set_terminate(on_terminate);
+    install_signal_handlers();
+    guarding = true;
+}
+
+// The text of the box that shows the kept output: its first bytes, cut as
+// put_cut() does; empty when nothing was printed.
+std::string kept_output_preview() {
+    const off_t size = kept_out >= 0 ? lseek(kept_out, 0, SEEK_END) : 0;
+    if (size <= 0) {
+        return "";
+    }
+    char head[kept_preview_size + 1];
+    const ssize_t n = pread(kept_out, head, sizeof head, 0);
+    char text[fault_text_size];
+    Writer w{text, sizeof text};
+    put_cut(w, std::string_view(head, n > 0 ? static_cast<std::size_t>(n) : 0),
+            static_cast<std::size_t>(size), kept_preview_size);
+    return std::string(text, w.size);
+}
+
+// At quit(): with the mode "none" the kept output goes to standard output as
+// if it had never been kept; otherwise to standard error, whole, and a white
+// box shows its first bytes.
+void settle_kept_output(const char* mode) {
+    flush_exercise_output();
+    const std::string preview = kept_output_preview();
+    if (preview.empty()) {
+        return;
+    }
+    if (same_text(mode, "none")) {
+        release_standard_output();
+        copy_kept_output(STDOUT_FILENO);
+        return;
+    }
+    copy_kept_output(STDERR_FILENO);
+    text_in_box(preview, "white", header_width, header_height, header_font, "black", "");
+}
+
+// quit() and terminate() of the run's image end the guard: they claim the
+// stream, settle the kept output and put everything back as it was.
+void end_guard(const char* mode) {
+    if (guarding) {
+        claim_stream();
+        settle_kept_output(mode);
+        stop_guarding();
+    }
 }
 
 char time_text[time_text_size];
@@ -377,11 +817,16 @@ void init(const char* mode) {
     if (same_text(mode, store_input_mode)) {
         store_input();
     }
+    start_guarding();
 }
 
 bool just_starting() { return incoming_message_id == 0; }
 
 void terminate(const char* image, const char* document) {
+    if (image != nullptr && image == mem) {
+        end_guard(nullptr);
+    }
+    const HostOutput to_host;
     write_document(document);
     std::cout.write(separator, separator_length);
     write_memory(image, document);
@@ -393,6 +838,7 @@ void terminate(const char* image, const char* document) {
 }
 
 void quit(const char* mode) {
+    end_guard(mode);
     delete[] response;
     response = nullptr;
     if (same_text(mode, "none")) {
@@ -422,22 +868,25 @@ void text_in_box(std::string text, std::string background, int width, int height
         mem_pos = text_origin;
     }
 #endif
-    const std::size_t room = static_cast<std::size_t>(memory_size - mem_pos);
-    if (mem == nullptr || yaml == nullptr || text.size() >= room) {
+    const std::size_t text_room = static_cast<std::size_t>(memory_size - mem_pos);
+    if (mem == nullptr || yaml == nullptr || text.size() >= text_room) {
         warn_box_left_out();
         return;
     }
-    const std::string& box = box_elements(counter + 1, background, width, height, color, border,
-                                         mem_pos, text.size());
     const std::size_t length = document_length();
-    if (length + box.size() > static_cast<std::size_t>(document_capacity)) {
+    const std::size_t document_room = static_cast<std::size_t>(document_capacity) + 1 - length;
+    const BoxFields fields{counter + 1, background, width, height, color, border, mem_pos,
+                           text.size()};
+    const std::size_t box_size = compose_box(box_buffer, document_room, fields);
+    if (box_size == 0) {
         warn_box_left_out();
         return;
     }
     ++counter;
-    append(yaml + length, box.c_str());
+    append(yaml + length, box_buffer);
     store_text(mem_pos, text);
     mem_pos += static_cast<int>(text.size()) + 1;
+    commit_boxes(length + box_size, counter, mem_pos);
 }
 
 // ----- checks -----

@@ -124,23 +124,33 @@ TEST(View, PlaysTheHost) {
 }
 
 TEST(View, ReportsProgramsThatFail) {
+    const std::string exercise = SCRIPTED_EXERCISE;
     const struct {
         const char* name;
         std::vector<std::string> args;
         std::string error;
+        std::string shown;  // a box the viewer still shows
     } cases[] = {
         {"crash", {"--run", "--", "sh", "-c", "kill -SEGV $$"},
-         "sh crashed: signal 11 (Segmentation fault)"},
+         "sh crashed: signal 11 (Segmentation fault)", ""},
         {"never exits", {"--run", "--timeout", "0.3", "--", "sleep", "30"},
-         "sleep did not finish within 0.3 s and was killed"},
-        {"exits non-zero", {"--run", "--", "sh", "-c", "exit 4"}, "sh exited with status 4"},
-        {"not found", {"--run", "--", "/nonexistent/exercise"}, "cannot run /nonexistent/exercise"},
+         "sleep did not finish within 0.3 s and was killed", ""},
+        {"exits non-zero", {"--run", "--", "sh", "-c", "exit 4"}, "sh exited with status 4", ""},
+        {"not found", {"--run", "--", "/nonexistent/exercise"}, "cannot run /nonexistent/exercise", ""},
+        {"stopped at the time limit",
+         {"--run", "--timeout", "0.5", "--", exercise, "@null", "@null", "int:1:1", "await-term"},
+         exercise + " did not finish within 0.5 s and was killed",
+         "\"stopped: the host ended the program (SIGTERM)\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const ChildResult result = run_child(viewer, c.args, "");
         EXPECT_EQ(result.exit_code, 3);
         EXPECT_EQ(result.err, "quorvel-view: " + c.error + "\n");
+        if (!c.shown.empty()) {
+            EXPECT_NE(result.out.find(c.shown), std::string::npos) << result.out;
+            EXPECT_NE(result.out.find("\"1 == 1\""), std::string::npos);
+        }
     }
     // With one file descriptor to spare, the viewer loads but cannot make its pipes.
     const std::string spare_one =

@@ -21,13 +21,27 @@
 //   append:TEXT                      appends TEXT to the document itself
 //   terminate:empty                  terminate() of an image of its own
 //   terminate:null                   terminate(nullptr, nullptr)
+//   print:HOW:TEXT                   TEXT on standard output through HOW:
+//                                    cout, printf or write (write(2) to fd 1)
+//   fault:KIND                       null (a write through a null pointer),
+//                                    recurse (without end), divzero, abort,
+//                                    throw (std::runtime_error "boom"), throw42
+//   exit:N                           std::exit(N)
+//   await-term                       "checks done" on standard error, then
+//                                    waits for a signal
+//   cpu-limit                        a CPU-time limit of 1 s, then a busy loop
+// An INIT_MODE of "@noinit" skips init(), a QUIT_MODE of "@noquit" skips quit().
 #include <quorvel/primitives.h>
 #include <quorvel/quorvel.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -58,6 +72,49 @@ std::vector<std::string> fields(const std::string& step) {
 }
 
 const char* mode_of(const std::string& arg) { return arg == "@null" ? nullptr : arg.c_str(); }
+
+volatile int never = -1;  // the faults below must not be seen through
+
+int recurse(int depth) {
+    volatile char frame[256];
+    frame[0] = static_cast<char>(depth);
+    return depth == never ? 0 : recurse(depth + 1) + frame[0];
+}
+
+void fault(const std::string& kind) {
+    if (kind == "null") {
+        volatile int* volatile target = nullptr;
+        *target = 1;
+    } else if (kind == "recurse") {
+        std::exit(recurse(0));
+    } else if (kind == "divzero") {
+        volatile int zero = 0;
+        std::exit(never / zero);
+    } else if (kind == "abort") {
+        std::abort();
+    } else if (kind == "throw") {
+        throw std::runtime_error("boom");
+    } else if (kind == "throw42") {
+        throw 42;
+    }
+}
+
+void print(const std::string& how, const std::string& text) {
+    if (how == "cout") {
+        std::cout << text;
+    } else if (how == "printf") {
+        std::printf("%s", text.c_str());
+    } else if (write(STDOUT_FILENO, text.data(), text.size()) < 0) {
+        std::exit(2);
+    }
+}
+
+[[noreturn]] void use_cpu_until_stopped() {
+    const rlimit limit{1, RLIM_INFINITY};
+    setrlimit(RLIMIT_CPU, &limit);
+    for (volatile unsigned long spin = 0;; spin = spin + 1) {
+    }
+}
 
 std::vector<int> int_list(const std::string& text) {
     std::vector<int> values;
@@ -120,6 +177,19 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
         terminate(image, document);
     } else if (op == "append") {
         append(yaml, f[1].c_str());
+    } else if (op == "print") {
+        print(f[1], f[2]);
+    } else if (op == "fault") {
+        fault(f[1]);
+    } else if (op == "exit") {
+        std::exit(std::stoi(f[1]));
+    } else if (op == "await-term") {
+        std::cerr << "checks done" << std::endl;
+        for (;;) {
+            pause();
+        }
+    } else if (op == "cpu-limit") {
+        use_cpu_until_stopped();
     } else {
         std::cerr << "unknown step " << op << "\n";
         std::exit(2);
@@ -135,12 +205,16 @@ int main(int argc, char** argv) {
     }
     const std::string init_mode = decode(argv[1]);
     const std::string quit_mode = decode(argv[2]);
-    init(mode_of(init_mode));
+    if (init_mode != "@noinit") {
+        init(mode_of(init_mode));
+    }
     std::vector<std::string> keep;
     keep.reserve(static_cast<std::size_t>(argc));
     for (int i = 3; i < argc; ++i) {
         run_step(fields(argv[i]), keep);
     }
-    quit(mode_of(quit_mode));
+    if (quit_mode != "@noquit") {
+        quit(mode_of(quit_mode));
+    }
     return 0;
 }

@@ -16,6 +16,7 @@ namespace {
 constexpr std::size_t chunk_size = 65536;
 constexpr int exec_failed = 127;
 constexpr int chdir_failed = 126;
+constexpr double grace_seconds = 1.0;  // between SIGTERM and SIGKILL at the time limit
 
 using Clock = std::chrono::steady_clock;
 
@@ -96,24 +97,61 @@ void feed(int& fd, const std::string& input, std::size_t& written, short revents
     }
 }
 
-// Feeds input and drains both outputs until the child closes them or the
-// deadline passes; returns false on time-out or when poll fails.
-bool pump(const std::string& input, Pipes& pipes, ChildResult& result, const Deadline& deadline) {
+// How a run is being stopped: the deadline moves on to the end of the grace
+// period once SIGTERM has been sent for the time limit.
+struct Stop {
+    pid_t pid;
+    std::string terminate_when;
+    Deadline deadline;
+    bool terminated = false;  // SIGTERM sent, for the time limit or terminate_when
+};
+
+// Sends SIGTERM once standard error holds terminate_when.
+void terminate_on_request(Stop& stop, const ChildResult& result) {
+    if (!stop.terminated && !stop.terminate_when.empty() &&
+        result.err.find(stop.terminate_when) != std::string::npos) {
+        kill(stop.pid, SIGTERM);
+        stop.terminated = true;
+    }
+}
+
+// At the deadline: SIGTERM and a grace period the first time, SIGKILL after
+// it. Returns false when the child has been killed.
+bool on_deadline(Stop& stop, ChildResult& result) {
+    if (result.timed_out) {
+        kill(stop.pid, SIGKILL);
+        return false;
+    }
+    result.timed_out = true;
+    stop.terminated = true;
+    kill(stop.pid, SIGTERM);
+    stop.deadline = deadline_after(grace_seconds);
+    return true;
+}
+
+// Feeds input and drains both outputs until the child closes them or it has
+// been killed; returns false then, or when poll fails.
+bool pump(const std::string& input, Pipes& pipes, ChildResult& result, Stop& stop) {
     std::size_t written = 0;
     if (input.empty()) {
         close_fd(pipes.in);
     }
     while (pipes.out >= 0 || pipes.err >= 0) {
+        terminate_on_request(stop, result);
         pollfd polls[3] = {{pipes.out, POLLIN, 0}, {pipes.err, POLLIN, 0}, {pipes.in, POLLOUT, 0}};
-        const int ready = poll(polls, 3, poll_timeout(deadline));
+        const int ready = poll(polls, 3, poll_timeout(stop.deadline));
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        if (ready <= 0) {
-            if (ready < 0) {
-                result.start_error = std::string("poll: ") + std::strerror(errno);
-            }
+        if (ready < 0) {
+            result.start_error = std::string("poll: ") + std::strerror(errno);
             return false;
+        }
+        if (ready == 0) {
+            if (!on_deadline(stop, result)) {
+                return false;
+            }
+            continue;
         }
         if (polls[0].revents != 0) {
             drain(pipes.out, result.out);
@@ -129,18 +167,23 @@ bool pump(const std::string& input, Pipes& pipes, ChildResult& result, const Dea
     return true;
 }
 
-// Waits for the child, up to the deadline when there is one.
-bool wait_child(pid_t pid, int& status, const Deadline& deadline) {
-    if (!deadline.limited) {
-        return waitpid(pid, &status, 0) == pid;
-    }
-    while (Clock::now() < deadline.at) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            return true;
+// Waits for the child, up to the deadline when there is one (and through
+// the grace period when the deadline passes meanwhile).
+bool wait_child(int& status, Stop& stop, ChildResult& result) {
+    for (;;) {
+        if (!stop.deadline.limited) {
+            return waitpid(stop.pid, &status, 0) == stop.pid;
         }
-        usleep(1000);
+        while (Clock::now() < stop.deadline.at) {
+            if (waitpid(stop.pid, &status, WNOHANG) == stop.pid) {
+                return true;
+            }
+            usleep(1000);
+        }
+        if (!on_deadline(stop, result)) {
+            return false;
+        }
     }
-    return false;
 }
 
 // The result of a run that could not start because call failed; closes the
@@ -159,7 +202,8 @@ ChildResult not_started(ChildResult& result, const char* call,
 }  // namespace
 
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& input, const std::string& cwd, double timeout_seconds) {
+                      const std::string& input, const std::string& cwd, double timeout_seconds,
+                      const std::string& terminate_when) {
     ChildResult result;
     int in_pipe[2] = {-1, -1};
     int out_pipe[2] = {-1, -1};
@@ -181,13 +225,12 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     close(out_pipe[1]);
     close(err_pipe[1]);
     Pipes pipes{in_pipe[1], out_pipe[0], err_pipe[0]};
+    Stop stop{pid, terminate_when, deadline};
     int status = 0;
-    const bool finished =
-        pump(input, pipes, result, deadline) && wait_child(pid, status, deadline);
+    const bool finished = pump(input, pipes, result, stop) && wait_child(status, stop, result);
     if (!finished) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
-        result.timed_out = result.start_error.empty();
     }
     close_fd(pipes.in);
     close_fd(pipes.out);

@@ -19,14 +19,17 @@ struct ChildResult {
 // Runs program with args (argv[0] is program; a name without '/' is looked up
 // in PATH) in directory cwd (empty: the current one), feeding input on its
 // standard input and then closing it. With timeout_seconds > 0 the program is
-// killed (SIGKILL) once that much time has passed. Never throws: a pipe or
-// fork that fails gives not_started with start_error set.
+// sent SIGTERM once that much time has passed (timed_out), and SIGKILL when
+// it is still running a second later; what it writes meanwhile is kept.
+// With terminate_when not empty, it is sent SIGTERM as soon as its standard
+// error holds that text. Never throws: a pipe or fork that fails gives
+// not_started with start_error set.
 //
 // The caller must ignore SIGPIPE (the viewer's and the tests' main do): a
 // child that exits before reading all its input would otherwise end the
 // caller when it writes the rest.
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const std::string& cwd = "",
-                      double timeout_seconds = 0);
+                      double timeout_seconds = 0, const std::string& terminate_when = "");
 
 #endif
