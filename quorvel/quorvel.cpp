@@ -5,6 +5,7 @@
 #include <quorvel/primitives.h>
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -387,6 +388,7 @@ constexpr std::size_t fault_box_size = 1024;   // a fault box's elements, with r
 constexpr std::size_t copy_chunk_size = 4096;  // kept output is copied in pieces this big
 constexpr std::size_t kept_preview_size = 200;  // bytes of kept output shown in its box
 constexpr const char* ellipsis = "\xE2\x80\xA6";
+constexpr int notice_width = 500;  // the fault and printed-output boxes: wide enough to read
 
 alignas(16) char alternate_stack[alternate_stack_size];
 stack_t previous_alternate_stack{};
@@ -397,6 +399,7 @@ bool guarding = false;                  // between init() and quit()
 std::atomic<bool> stream_claimed{false};  // the write-once flag of the stream
 int host_out = -1;  // the host's standard output while the exercise's is kept
 int kept_out = -1;  // the unlinked file that keeps the exercise's standard output
+bool stdout_was_line_buffered = false;
 
 char fault_text[fault_text_size];
 char fault_box[fault_box_size];
@@ -447,7 +450,7 @@ void copy_kept_output(int fd) {
 void write_fault_stream(std::string_view text) {
     const int fd = stream_out();
     const Committed done = last_commit();
-    const BoxFields fields{done.boxes + 1, quorvel_fail_colour, header_width, header_height, "white", "",
+    const BoxFields fields{done.boxes + 1, quorvel_fail_colour, notice_width, header_height, "white", "",
                            done.text_pos, text.size()};
     const bool text_fits = mem != nullptr && done.text_pos >= text_origin &&
                            text.size() < static_cast<std::size_t>(memory_size - done.text_pos);
@@ -568,6 +571,7 @@ void flush_exercise_output() {
 void release_standard_output() {
     if (host_out >= 0) {
         flush_exercise_output();
+        std::setvbuf(stdout, nullptr, stdout_was_line_buffered ? _IOLBF : _IOFBF, BUFSIZ);
         dup2(host_out, STDOUT_FILENO);
         close(host_out);
         host_out = -1;
@@ -664,7 +668,12 @@ void keep_standard_output() {
         }
         close(kept_out);
         kept_out = -1;
+        return;
     }
+    // Line by line, as on a terminal: printed lines are kept even when the
+    // exercise crashes before its stdio buffer is flushed.
+    stdout_was_line_buffered = __flbf(stdout) != 0;
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 }
 
 void install_signal_handlers() {
@@ -731,7 +740,7 @@ void settle_kept_output(const char* mode) {
         return;
     }
     copy_kept_output(STDERR_FILENO);
-    text_in_box(preview, "white", header_width, header_height, header_font, "black", "");
+    text_in_box(preview, "white", notice_width, header_height, header_font, "black", "");
 }
 
 // quit() and terminate() of the run's image end the guard: they claim the

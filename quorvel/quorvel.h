@@ -26,8 +26,8 @@
 //
 // Offsets 0..499 of the memory area belong to the host; box texts go from
 // offset text_origin (500) on. Nothing is written to standard output before
-// quit(); quit() does not flush, the bytes leave when the process ends
-// normally. Problems never stop the program: they are reported as warnings on
+// quit() (unless the student's code fails first, see below); quit() does not
+// flush, the bytes leave when the process ends normally. Problems never stop the program: they are reported as warnings on
 // standard error and the run goes on with the fallback stated per function.
 // Every warning starts with "Warning:  " (inside init: "Warning in init:  ")
 // and ends with a newline and a flush, except the read-limit warning
@@ -64,6 +64,56 @@
 //
 // Box counters: every box gets the next number (1, 2, ...) and the next text
 // position in the memory area; neither is ever reset within a process.
+//
+// ---------------------------------------------------------------------------
+// WHEN THE STUDENT'S CODE FAILS (between init() and quit())
+// ---------------------------------------------------------------------------
+// The host still gets every whole box made so far, plus one red check box
+// (the layout of check_equal's boxes, but 500 wide so that the text can be
+// read) whose text names what happened:
+//
+//   fatal signal       "crashed: invalid memory access (SIGSEGV)" (SIGBUS too),
+//                      "crashed: arithmetic error, such as a division by zero
+//                      (SIGFPE)", "crashed: illegal instruction (SIGILL)",
+//                      "crashed: the program aborted (SIGABRT)", "stopped: the
+//                      host ended the program (SIGTERM)", "stopped: CPU time
+//                      limit reached (SIGXCPU)". A stack overflow is a SIGSEGV:
+//                      the handler runs on its own 64 KiB stack.
+//   uncaught exception "uncaught exception: <what()>" for a std::exception
+//                      (what() cut to 200 bytes as below), else "uncaught
+//                      exception that is not a std::exception".
+//   exit(n), n != 0    "exited with status <n> before the exercise finished"
+//   (or return n from main)
+//
+// The stream is written as quit(nullptr) would write it, at most once per
+// process: quit() claims it first, so a fault during or after quit() adds
+// nothing. Then the process ends as it would have without the library: the
+// signal's earlier disposition (the default, or a sanitizer's handler) is put
+// back and the signal raised again; an exception goes on to the terminate
+// handler that was set before init() (by default abort(), whose SIGABRT then
+// writes nothing more); the exit status stays. A box that does not fit the
+// image is left out, and the stream goes out without it. exit(0) without
+// quit() writes no stream, as an exercise may mean that. A sanitizer that
+// reports a fault before any signal is raised (UBSan's division by zero, for
+// one) ends the process itself, without a stream.
+//
+// Standard output of the exercise: whatever it writes there between init()
+// and quit() (printf, std::cout, write(1, ...)) never lands inside the
+// stream. init() flushes C stdio and std::cout, then keeps file descriptor 1
+// in an unlinked temporary file (in TMPDIR, else /tmp) until quit(). Where the
+// kept bytes go:
+//   quit("none"), or exit(0) without quit()   standard output, in order
+//   quit() with any other mode                standard error, whole; and one
+//        box (500 x 20, background "white", text "black", no border) that
+//        shows the first 200 bytes, cut at a UTF-8 character, then
+//        " … (N more bytes)" when cut
+//   a fault, uncaught exception, exit(n != 0) standard error
+// Nothing printed, nothing added: the output is what it was without the
+// guard. While kept, C stdio's stdout is line-buffered, as on a terminal, so
+// printed lines survive a crash (a partial line still in the buffer is lost);
+// quit() puts its buffering back. When no temporary file can be made,
+// standard output is left alone. Output before init() and after quit() is
+// never touched.
 // ---------------------------------------------------------------------------
 #ifndef QUORVEL_QUORVEL_H
 #define QUORVEL_QUORVEL_H
@@ -139,7 +189,10 @@ void read_file_into_mem(const char* path, char* buffer, int offset);
 //        not be written in full (a disk full, say).
 // An empty document prints nothing and leaves the id at -1; with "store
 // input" the directory is still created but no archive is written.
-// Call once per process, before any other call.
+// Call once per process, before any other call. Last, init() starts the
+// guard described at the top ("When the student's code fails"): it installs
+// the fatal-signal handlers, the terminate handler and an exit hook, and
+// keeps standard output.
 void init(const char* mode);
 
 // True exactly when incoming_message_id is 0 (the host's first message).
@@ -150,7 +203,8 @@ bool just_starting();
 // the image through mem. A null yaml puts standard output into its failed
 // state instead, so nothing at all is written from then on. A null mem
 // writes no memory bytes. When mem is the global image, the globals mem and
-// yaml are reset to null.
+// yaml are reset to null, and the guard ends as in quit(nullptr). While the
+// guard keeps standard output, the stream still goes to the real one.
 void terminate(const char* mem, const char* yaml);
 
 // Ends the run: releases response, writes by mode, releases the image and
@@ -160,6 +214,9 @@ void terminate(const char* mem, const char* yaml);
 //   "just yaml"                the document only (null yaml: stdout failed)
 //   "just mem"                 the 10,000 memory bytes only
 // Does not flush standard output. A second call writes and frees nothing.
+// First, quit() ends the guard: it claims the stream, settles the kept
+// standard output (see the top) and restores standard output, the signal
+// dispositions and the terminate handler.
 void quit(const char* mode);
 
 // ----- View boxes ------------------------------------------------------------

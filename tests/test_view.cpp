@@ -152,10 +152,11 @@ TEST(View, ReportsProgramsThatFail) {
             EXPECT_NE(result.out.find("\"1 == 1\""), std::string::npos);
         }
     }
-    // With one file descriptor to spare, the viewer loads but cannot make its pipes.
+    // With four file descriptors to spare, the viewer (and a sanitizer's
+    // runtime) can start, but not make the six ends of its three pipes.
     const std::string spare_one =
         "for fd in /proc/$$/fd/*; do n=${fd##*/}; [ \"$n\" -gt 2 ] && eval \"exec $n>&-\"; done; "
-        "ulimit -n 4 && exec \"$0\" --run -- true";
+        "ulimit -n 7 && exec \"$0\" --run -- true";
     const ChildResult no_pipes = run_child("bash", {"-c", spare_one, viewer}, "");
     EXPECT_EQ(no_pipes.exit_code, 3);
     EXPECT_EQ(no_pipes.err, "quorvel-view: cannot start true: pipe: Too many open files\n");
