@@ -205,21 +205,22 @@ struct Writer {
     std::size_t size = 0;
     bool overflowed = false;
 
-    void put(std::string_view piece) {
+    Writer& put(std::string_view piece) {
         if (overflowed || piece.size() >= room - size) {
             overflowed = true;
-            return;
+        } else {
+            std::memcpy(out + size, piece.data(), piece.size());
+            size += piece.size();
         }
-        std::memcpy(out + size, piece.data(), piece.size());
-        size += piece.size();
+        return *this;
     }
 
     // A number in decimal, as printf "%d" or "%zu" writes it.
     template <typename Number>
-    void put_number(Number value) {
+    Writer& number(Number value) {
         char digits[number_text_size];
         const std::to_chars_result written = std::to_chars(digits, digits + sizeof digits, value);
-        put(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
+        return put(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
     }
 };
 
@@ -243,34 +244,18 @@ std::size_t compose_box(char* out, std::size_t room, const BoxFields& box) {
         return 0;
     }
     Writer w{out, room};
-    w.put(quorvel_view_prefix);
-    w.put_number(box.number);
-    w.put(":\n  style:\n    width: ");
-    w.put_number(box.width);
-    w.put("\n    height: ");
-    w.put_number(box.height);
-    w.put("\n    marginLeft: 10\n    backgroundColor: ");
-    w.put(box.background);
+    w.put(quorvel_view_prefix).number(box.number).put(":\n  style:\n    width: ").number(box.width);
+    w.put("\n    height: ").number(box.height);
+    w.put("\n    marginLeft: 10\n    backgroundColor: ").put(box.background);
     if (!box.border.empty()) {
-        w.put("\n    borderColor: ");
-        w.put(box.border);
-        w.put("\n    borderWidth: 2\n");
+        w.put("\n    borderColor: ").put(box.border).put("\n    borderWidth: 2\n");
     } else {
         w.put("\n    marginTop: 1\n");
     }
-    w.put("  children: [");
-    w.put(quorvel_text_prefix);
-    w.put_number(box.number);
-    w.put("]\n");
-    w.put(quorvel_text_prefix);
-    w.put_number(box.number);
-    w.put(":\n  style:\n    fontSize: 18\n    marginLeft: 10\n    color: ");
-    w.put(box.color);
-    w.put("\n  pos: ");
-    w.put_number(box.position);
-    w.put("\n  len: ");
-    w.put_number(box.length);
-    w.put("\n");
+    w.put("  children: [").put(quorvel_text_prefix).number(box.number).put("]\n");
+    w.put(quorvel_text_prefix).number(box.number);
+    w.put(":\n  style:\n    fontSize: 18\n    marginLeft: 10\n    color: ").put(box.color);
+    w.put("\n  pos: ").number(box.position).put("\n  len: ").number(box.length).put("\n");
     if (w.overflowed) {
         return 0;
     }
@@ -537,7 +522,7 @@ void put_cut(Writer& w, std::string_view head, std::size_t total, std::size_t li
         w.put(" ");
         w.put(ellipsis);
         w.put(" (");
-        w.put_number(total - cut);
+        w.number(total - cut);
         w.put(" more bytes)");
     }
 }
@@ -628,7 +613,7 @@ void on_exit_status(int status, void* /*unused*/) {
     if (status != 0) {
         Writer w{fault_text, sizeof fault_text};
         w.put("exited with status ");
-        w.put_number(status);
+        w.number(status);
         w.put(" before the exercise finished");
         report_fault(std::string_view(fault_text, w.size));
     } else {

@@ -30,28 +30,30 @@ struct FaultCase {
     std::string terminate_when = "";
 };
 
+// A fault after the checks, under quit(nullptr), that adds a red box with text.
+FaultCase fault(const char* name, const std::string& step, const std::string& text,
+                const std::string& err = "*") {
+    return {name, {step}, "@null", Added::fault_box, text, "", err};
+}
+
 std::vector<FaultCase> fault_cases() {
     const std::vector<std::string> all_prints(std::begin(prints), std::end(prints));
+    const std::string segv = "crashed: invalid memory access (SIGSEGV)";
+    FaultCase term = fault("SIGTERM from outside", "await-term",
+                           "stopped: the host ended the program (SIGTERM)", "checks done\n");
+    term.terminate_when = "checks done\n";
     return {
-        {"null write", {"fault:null"}, "@null", Added::fault_box,
-         "crashed: invalid memory access (SIGSEGV)", "", "*"},
-        {"infinite recursion", {"fault:recurse"}, "@null", Added::fault_box,
-         "crashed: invalid memory access (SIGSEGV)", "", "*"},
-        {"division by zero", {"fault:divzero"}, "@null", Added::fault_box,
-         "crashed: arithmetic error, such as a division by zero (SIGFPE)", "", "*"},
-        {"abort", {"fault:abort"}, "@null", Added::fault_box,
-         "crashed: the program aborted (SIGABRT)", "", "*"},
-        {"uncaught std::runtime_error", {"fault:throw"}, "@null", Added::fault_box,
-         "uncaught exception: boom", "", "*"},
-        {"throw 42", {"fault:throw42"}, "@null", Added::fault_box,
-         "uncaught exception that is not a std::exception", "", "*"},
-        {"exit(3)", {"exit:3"}, "@null", Added::fault_box,
-         "exited with status 3 before the exercise finished", "", ""},
+        fault("null write", "fault:null", segv),
+        fault("infinite recursion", "fault:recurse", segv),
+        fault("division by zero", "fault:divzero",
+              "crashed: arithmetic error, such as a division by zero (SIGFPE)"),
+        fault("abort", "fault:abort", "crashed: the program aborted (SIGABRT)"),
+        fault("uncaught std::runtime_error", "fault:throw", "uncaught exception: boom"),
+        fault("throw 42", "fault:throw42", "uncaught exception that is not a std::exception"),
+        fault("exit(3)", "exit:3", "exited with status 3 before the exercise finished", ""),
         {"exit(0)", {"exit:0"}, "@null", Added::nothing, "", "", ""},
-        {"SIGTERM from outside", {"await-term"}, "@null", Added::fault_box,
-         "stopped: the host ended the program (SIGTERM)", "", "checks done\n", "checks done\n"},
-        {"CPU time limit", {"cpu-limit"}, "@null", Added::fault_box,
-         "stopped: CPU time limit reached (SIGXCPU)", "", ""},
+        term,
+        fault("CPU time limit", "cpu-limit", "stopped: CPU time limit reached (SIGXCPU)", ""),
         {"prints, full stream", all_prints, "@null", Added::print_box, printed, "", printed},
         {"prints, none", all_prints, "none", Added::nothing, "", printed, ""},
         {"prints, just yaml", all_prints, "just yaml", Added::print_box, printed, "", printed},
@@ -62,7 +64,7 @@ std::vector<FaultCase> fault_cases() {
         {"prints, then a crash", {"print:write:C", "fault:abort"}, "@null", Added::fault_box,
          "crashed: the program aborted (SIGABRT)", "", "C"},
         {"a printed line survives a crash", {"print:printf:line%0A", "fault:null"}, "@null",
-         Added::fault_box, "crashed: invalid memory access (SIGSEGV)", "", "*"},
+         Added::fault_box, segv, "", "*"},
     };
 }
 
