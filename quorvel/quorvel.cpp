@@ -23,6 +23,7 @@
 #include <exception>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string_view>
@@ -54,8 +55,8 @@ constexpr const char* message_id_key = "message_id:";
 constexpr std::size_t time_text_size = 100;
 constexpr long millis_per_second = 1000;
 constexpr std::int64_t nanos_per_milli = 1000000;
-constexpr double near_tolerance = 1e-8;
 constexpr std::size_t number_text_size = 24;  // the longest 64-bit number and a sign
+constexpr std::size_t shortest_text_size = 64;  // a long double's shortest text, exponent and all
 
 void warn(const std::string& text) { std::cerr << "Warning:  " << text << std::endl; }
 
@@ -263,11 +264,11 @@ std::size_t compose_box(char* out, std::size_t room, const BoxFields& box) {
     return w.size;
 }
 
-// The text's bytes at offset, then a NUL. write_at stops at a NUL, so a text
-// holding one is copied as it stands.
-void store_text(int offset, const std::string& text) {
-    if (text.find('\0') == std::string::npos) {
-        write_at(mem, offset, text.c_str());
+// The text's bytes at offset, then a NUL; text.data()[text.size()] is a NUL.
+// write_at stops at a NUL, so a text holding one is copied as it stands.
+void store_text(int offset, std::string_view text) {
+    if (text.find('\0') == std::string_view::npos) {
+        write_at(mem, offset, text.data());
     } else {
         std::memcpy(mem + offset, text.data(), text.size());
         mem[offset + static_cast<std::ptrdiff_t>(text.size())] = '\0';
@@ -751,6 +752,50 @@ int box_generation = 0;
 void quorvel_fuzz_restart_boxes() { ++box_generation; }
 #endif
 
+namespace {
+
+// text_in_box() without copies of its strings: the one writer of boxes. The
+// byte after the text is a NUL (the text of a std::string or a label buffer).
+void emit_box(std::string_view text, std::string_view background, int width, int height,
+              std::string_view color, std::string_view border) {
+    static int counter = 0;
+    static int mem_pos = text_origin;
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    static int seen_generation = 0;
+    if (seen_generation != box_generation) {
+        seen_generation = box_generation;
+        counter = 0;
+        mem_pos = text_origin;
+    }
+#endif
+    const std::size_t text_room = static_cast<std::size_t>(memory_size - mem_pos);
+    if (mem == nullptr || yaml == nullptr || text.size() >= text_room) {
+        warn_box_left_out();
+        return;
+    }
+    const std::size_t length = document_length();
+    const std::size_t document_room = static_cast<std::size_t>(document_capacity) + 1 - length;
+    const BoxFields fields{counter + 1, background, width, height, color, border, mem_pos,
+                           text.size()};
+    const std::size_t box_size = compose_box(box_buffer, document_room, fields);
+    if (box_size == 0) {
+        warn_box_left_out();
+        return;
+    }
+    ++counter;
+    append(yaml + length, box_buffer);
+    store_text(mem_pos, text);
+    mem_pos += static_cast<int>(text.size()) + 1;
+    commit_boxes(length + box_size, counter, mem_pos);
+}
+
+void emit_check_box(bool ok, std::string_view label) {
+    emit_box(label, ok ? quorvel_pass_colour : quorvel_fail_colour, header_width, header_height,
+             "white", "");
+}
+
+}  // namespace
+
 // ----- framing -----
 
 void swap_into_position(std::istream& in, char*& image, char*& document) {
@@ -852,43 +897,12 @@ void quit(const char* mode) {
 
 void text_in_box(std::string text, std::string background, int width, int height,
                  int /*font_size*/, std::string color, std::string border) {
-    static int counter = 0;
-    static int mem_pos = text_origin;
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-    static int seen_generation = 0;
-    if (seen_generation != box_generation) {
-        seen_generation = box_generation;
-        counter = 0;
-        mem_pos = text_origin;
-    }
-#endif
-    const std::size_t text_room = static_cast<std::size_t>(memory_size - mem_pos);
-    if (mem == nullptr || yaml == nullptr || text.size() >= text_room) {
-        warn_box_left_out();
-        return;
-    }
-    const std::size_t length = document_length();
-    const std::size_t document_room = static_cast<std::size_t>(document_capacity) + 1 - length;
-    const BoxFields fields{counter + 1, background, width, height, color, border, mem_pos,
-                           text.size()};
-    const std::size_t box_size = compose_box(box_buffer, document_room, fields);
-    if (box_size == 0) {
-        warn_box_left_out();
-        return;
-    }
-    ++counter;
-    append(yaml + length, box_buffer);
-    store_text(mem_pos, text);
-    mem_pos += static_cast<int>(text.size()) + 1;
-    commit_boxes(length + box_size, counter, mem_pos);
+    emit_box(text, background, width, height, color, border);
 }
 
 // ----- checks -----
 
-void show_correctness_box(bool ok, std::string label) {
-    text_in_box(std::move(label), ok ? quorvel_pass_colour : quorvel_fail_colour, header_width, header_height,
-                header_font, "white", "");
-}
+void show_correctness_box(bool ok, std::string label) { emit_check_box(ok, label); }
 
 void check_equal(bool a, bool b) {
     show_correctness_box(a == b, std::string(bool_text(a)) + verdict(a == b) + bool_text(b));
@@ -899,12 +913,11 @@ void check_equal(char a, char b) {
 }
 
 void check_equal(int a, int b) {
-    show_correctness_box(a == b, std::to_string(a) + verdict(a == b) + std::to_string(b));
-}
-
-void near_equal(double a, double b) {
-    const bool agree = std::fabs(a - b) < near_tolerance;
-    show_correctness_box(agree, std::to_string(a) + (agree ? " ~ " : " != ") + std::to_string(b));
+    char label[2 * number_text_size + sizeof " != "];
+    Writer w{label, sizeof label};
+    w.number(a).put(verdict(a == b)).number(b);
+    label[w.size] = '\0';
+    emit_check_box(a == b, std::string_view(label, w.size));
 }
 
 void check_equal(const char* a, int pos, const char* b) {
@@ -915,6 +928,59 @@ void check_equal(const char* a, int pos, const char* b) {
 
 void check_equal(const char* a, const char* b) { check_equal(a, 0, b); }
 
+// ----- the checks' templates -----
+
+namespace quorvel_detail {
+
+void put(Label& label, std::string_view text) { label.append(text.data(), text.size()); }
+
+namespace {
+
+template <typename Number>
+void put_chars(Label& label, Number value) {
+    char text[shortest_text_size];
+    const std::to_chars_result written = std::to_chars(text, text + sizeof text, value);
+    label.append(text, static_cast<std::size_t>(written.ptr - text));
+}
+
+}  // namespace
+
+void put_integer(Label& label, long long value) { put_chars(label, value); }
+void put_integer(Label& label, unsigned long long value) { put_chars(label, value); }
+void put_floating(Label& label, float value) { put_chars(label, value); }
+void put_floating(Label& label, double value) { put_chars(label, value); }
+void put_floating(Label& label, long double value) { put_chars(label, value); }
+
+void put_text(Label& label, const char* text, std::size_t size) {
+    if (text == nullptr) {
+        label += "null";
+        return;
+    }
+    label += '"';
+    label.append(text, size);
+    label += '"';
+}
+
+void put_list_rest(Label& label, std::size_t more) {
+    label += ", ";
+    label += ellipsis;
+    label += " (";
+    put_chars(label, more);
+    label += " more)";
+}
+
+void emit_check(bool agree, Label& label) { emit_check_box(agree, label); }
+
+void emit_near(long double a, long double b, bool agree) {
+    emit_check_box(agree, std::to_string(a) + (agree ? " ~ " : " != ") + std::to_string(b));
+}
+
+void show_array_header(const char* type_name) { ::show_array_header(type_name); }
+void show_int_cell(long long value) { show_array_cell(std::to_string(value)); }
+void show_int_cell(unsigned long long value) { show_array_cell(std::to_string(value)); }
+
+}  // namespace quorvel_detail
+
 // ----- array display -----
 
 void show_int_array(const int* values, int count) {
@@ -922,6 +988,15 @@ void show_int_array(const int* values, int count) {
     for (int i = 0; values != nullptr && i < count; ++i) {
         show_array_cell(std::to_string(values[i]));
     }
+}
+
+void show_char_array(std::string_view chars) {
+    const std::size_t most = static_cast<std::size_t>(std::numeric_limits<int>::max());
+    show_char_array(chars.data(), static_cast<int>(std::min(chars.size(), most)));
+}
+
+void show_char_array(const std::vector<char>& chars) {
+    show_char_array(std::string_view(chars.data(), chars.size()));
 }
 
 void show_char_array(const char* chars, int count) {

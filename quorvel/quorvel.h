@@ -118,6 +118,7 @@
 #ifndef QUORVEL_QUORVEL_H
 #define QUORVEL_QUORVEL_H
 
+#include <quorvel/check_templates.h>
 #include <quorvel/exchange_format.h>
 
 #include <cstdint>
@@ -125,6 +126,9 @@
 #include <iosfwd>
 #include <random>
 #include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
 
 extern char* mem;
 extern char* yaml;
@@ -244,6 +248,42 @@ void text_in_box(std::string text, std::string background, int width, int height
 // Each check builds a label from both values and the verdict (" == " when they
 // agree, " != " otherwise) and emits one box: green "rgb(100, 255, 100)" when
 // they agree, "red" otherwise (200 x 20, white text, no border).
+//
+// check_equal(a, b) takes two values of one family below, of any types
+// within it, and is an ordinary function call:
+//
+//   family              types                 agree when     label of a value
+//   ------------------  --------------------  -------------  -------------------
+//   integers            every integer type,   same value as  decimal:
+//                       signed or unsigned,   numbers (as    "4294967295 != -1"
+//                       any width; unscoped   std::cmp_equal
+//                       enums; bool and char  does)
+//   truth values        bool with bool        same value     "true != false"
+//   bytes               char with char        same byte      the byte: "a == a"
+//   numbers             float, double, long   same exact     the shortest text
+//                       double, with each     value (NaN     that reads back to
+//                       other or integers     agrees with    the same value, at
+//                                             nothing)       the wider floating
+//                                                            type: "2.5 == 2.5",
+//                                                            "0.30000000000000004
+//                                                            != 0.3"; integers in
+//                                                            decimal
+//   text                std::string,          same bytes (a  in double quotes,
+//                       std::string_view,     NUL inside a   "abc" != "abd";
+//                       const char*, char     std::string    null, unquoted, for a
+//                       arrays, nullptr       counts)        null pointer
+//   lists               std::vector,          same length,   "{1, 2, 3}"; texts
+//                       std::array, a braced  elements agree quoted, a char of a
+//                       list {1, 2, 3}; of    by the rules   list of chars as 'c';
+//                       any family, nested    above          past 10 elements
+//                                                            ", … (N more)"
+//
+// Only two plain chars show as bytes; signed char, unsigned char, int8_t,
+// uint8_t and bool beside an integer show as decimals ("1 == 1"). A char array
+// is read up to its first NUL, like a const char*. A literal 0 beside a
+// const char* is a null pointer, as it always was. Any other pair (a struct
+// without ==, a text with a number, an integer wider than 64 bits) stops the
+// compilation with a static_assert that names check_equal and what it accepts.
 
 // Emits the check box for a verdict and a label.
 void show_correctness_box(bool ok, std::string label);
@@ -258,10 +298,6 @@ void check_equal(char a, char b);
 // Label: the values as printf "%d" writes them ("2 != 3").
 void check_equal(int a, int b);
 
-// Agree when |a - b| < 1e-8 (so never for NaN or for equal infinities).
-// Label: both as printf "%f" writes them, " ~ " when they agree.
-void near_equal(double a, double b);
-
 // Compares the string at a + pos with b; they agree when they have the same
 // length and the same bytes. Label: "<a+pos>" == "<b>" with double quotes.
 // A null string (or a pos below 0 or past the end of a) shows as the word
@@ -271,6 +307,40 @@ void check_equal(const char* a, int pos, const char* b);
 // check_equal(a, 0, b).
 void check_equal(const char* a, const char* b);
 
+// Every other pair of the table above.
+template <typename A, typename B,
+          std::enable_if_t<!quorvel_detail::leaves_to_c_strings<A, B>, int> = 0>
+void check_equal(const A& a, const B& b) {
+    quorvel_detail::check(a, b);
+}
+
+// A list against a braced list: check_equal(v, {1, 2, 3}), nested lists too.
+template <typename A>
+void check_equal(const A& a, std::initializer_list<quorvel_detail::element_t<A>> b) {
+    quorvel_detail::check(a, b);
+}
+
+template <typename B>
+void check_equal(std::initializer_list<quorvel_detail::element_t<B>> a, const B& b) {
+    quorvel_detail::check(a, b);
+}
+
+// Any two arithmetic values, computed in their common type (double at the
+// least): they agree when |a - b| < tolerance, so never for a NaN or for
+// equal infinities. Label: both as printf "%f" writes them ("%Lf" for long
+// double), " ~ " when they agree.
+template <typename A, typename B>
+void near_equal(A a, B b, quorvel_detail::near_t<A, B> tolerance = 1e-8) {
+    static_assert(std::is_arithmetic_v<A> && std::is_arithmetic_v<B>,
+                  "near_equal compares two numbers");
+    using Common = quorvel_detail::near_t<A, B>;
+    const Common x = static_cast<Common>(a);
+    const Common y = static_cast<Common>(b);
+    const Common difference = x > y ? x - y : y - x;
+    quorvel_detail::emit_near(static_cast<long double>(x), static_cast<long double>(y),
+                              difference < tolerance);
+}
+
 // ----- Array display ---------------------------------------------------------
 // Both emit an empty spacer box and a header box ("int" / "char"), 200 x 20
 // without border, then one 75 x 30 cell with a black border per element.
@@ -279,9 +349,27 @@ void check_equal(const char* a, const char* b);
 // Cells: each value as printf "%d" writes it.
 void show_int_array(const int* values, int count);
 
+// The same boxes for a std::vector or std::array of any integer type: each
+// value in decimal.
+template <typename Container>
+void show_int_array(const Container& values) {
+    static_assert(quorvel_detail::is_list<Container> &&
+                      quorvel_detail::is_integer<quorvel_detail::element_t<Container>>,
+                  "show_int_array shows a std::vector or std::array of integers");
+    quorvel_detail::show_array_header("int");
+    for (const auto& value : values) {
+        quorvel_detail::show_int_cell(quorvel_detail::widest(value));
+    }
+}
+
 // Cells: 'c' (three bytes, the byte unchanged even above 127) for a non-NUL
 // byte, "\xE2\x9D\x9A" (U+275A) for a NUL. A NUL does not end the walk.
 void show_char_array(const char* chars, int count);
+
+// The same boxes for the bytes of a std::string, a std::string_view or a
+// std::vector<char>, NULs included.
+void show_char_array(std::string_view chars);
+void show_char_array(const std::vector<char>& chars);
 
 // ----- Strings, clock and random numbers -------------------------------------
 

@@ -1,0 +1,295 @@
+// quorvel/check_templates.h - the machinery behind the check_equal,
+// near_equal and show_int_array templates of quorvel.h, which includes it.
+//
+// Everything here is in namespace quorvel_detail and may change. Each value
+// is sorted into a family (integer, floating, text, list); the pair's family
+// decides the verdict, and the label is built through a few functions of the
+// library that take the widest form of a family (long long, unsigned long
+// long, long double, a byte range).
+#ifndef QUORVEL_CHECK_TEMPLATES_H
+#define QUORVEL_CHECK_TEMPLATES_H
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace quorvel_detail {
+
+// ----- families -----
+
+template <typename T>
+inline constexpr bool is_unscoped_enum =
+    std::is_enum_v<T> && std::is_convertible_v<T, long long>;
+
+template <typename T>
+inline constexpr bool is_integer = (std::is_integral_v<T> && sizeof(T) <= sizeof(long long)) ||
+                                   is_unscoped_enum<T>;
+
+template <typename T>
+inline constexpr bool is_floating = std::is_floating_point_v<T>;
+
+template <typename T>
+inline constexpr bool is_text_pointer =
+    std::is_same_v<T, const char*> || std::is_same_v<T, char*> ||
+    std::is_same_v<T, std::nullptr_t> ||
+    (std::is_array_v<T> && std::is_same_v<std::remove_cv_t<std::remove_extent_t<T>>, char>);
+
+template <typename T>
+inline constexpr bool is_text = is_text_pointer<T> || std::is_same_v<T, std::string> ||
+                                std::is_same_v<T, std::string_view>;
+
+template <typename T>
+struct list_traits {
+    static constexpr bool is_list = false;
+};
+template <typename E, typename Allocator>
+struct list_traits<std::vector<E, Allocator>> {
+    static constexpr bool is_list = true;
+    using element = E;
+};
+template <typename E, std::size_t N>
+struct list_traits<std::array<E, N>> {
+    static constexpr bool is_list = true;
+    using element = E;
+};
+template <typename E>
+struct list_traits<std::initializer_list<E>> {
+    static constexpr bool is_list = true;
+    using element = E;
+};
+
+template <typename T>
+inline constexpr bool is_list = list_traits<T>::is_list;
+
+template <typename T>
+using element_t = typename list_traits<T>::element;
+
+// True when check_equal accepts an a of type A and a b of type B.
+template <typename A, typename B>
+constexpr bool checkable() {
+    if constexpr (is_integer<A> && is_integer<B>) {
+        return true;
+    } else if constexpr ((is_floating<A> || is_integer<A>) && (is_floating<B> || is_integer<B>)) {
+        return true;
+    } else if constexpr (is_text<A> && is_text<B>) {
+        return true;
+    } else if constexpr (is_list<A> && is_list<B>) {
+        return checkable<element_t<A>, element_t<B>>();
+    } else {
+        return false;
+    }
+}
+
+// The pairs the template leaves to the overloads for C strings, so that a
+// literal 0 still reads as a null pointer: a char pointer or array with an
+// integer.
+template <typename A, typename B>
+inline constexpr bool leaves_to_c_strings =
+    (is_text_pointer<A> && std::is_integral_v<B>) || (std::is_integral_v<A> && is_text_pointer<B>);
+
+// ----- the library's side -----
+
+// The label being built for one check.
+using Label = std::string;
+
+void put(Label& label, std::string_view text);
+void put_integer(Label& label, long long value);
+void put_integer(Label& label, unsigned long long value);
+void put_floating(Label& label, float value);        // the shortest text that reads back
+void put_floating(Label& label, double value);
+void put_floating(Label& label, long double value);
+void put_text(Label& label, const char* text, std::size_t size);  // quoted; null when text is null
+void put_list_rest(Label& label, std::size_t more);  // ", … (N more)"
+void emit_check(bool agree, Label& label);            // the box of a check_equal
+void emit_near(long double a, long double b, bool agree);
+void show_array_header(const char* type_name);
+void show_int_cell(long long value);
+void show_int_cell(unsigned long long value);
+
+inline constexpr std::size_t shown_elements = 10;
+
+// ----- integers -----
+
+// An integer of any type as the widest type of its signedness.
+template <typename T>
+constexpr auto widest(T value) {
+    if constexpr (std::is_enum_v<T>) {
+        return widest(static_cast<std::underlying_type_t<T>>(value));
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return static_cast<long long>(value ? 1 : 0);
+    } else if constexpr (std::is_signed_v<T>) {
+        return static_cast<long long>(value);
+    } else {
+        return static_cast<unsigned long long>(value);
+    }
+}
+
+// a equals b as numbers, whatever their signedness.
+template <typename A, typename B>
+constexpr bool same_integer(A a, B b) {
+    const auto x = widest(a);
+    const auto y = widest(b);
+    if constexpr (std::is_same_v<decltype(x), decltype(y)>) {
+        return x == y;
+    } else if constexpr (std::is_same_v<decltype(x), long long>) {
+        return x >= 0 && static_cast<unsigned long long>(x) == y;
+    } else {
+        return y >= 0 && static_cast<unsigned long long>(y) == x;
+    }
+}
+
+// ----- floating -----
+
+// The wider floating type of the pair (an integer counts as none).
+template <typename A, typename B>
+using wider_floating_t = std::conditional_t<
+    !is_floating<B> || (is_floating<A> && sizeof(A) >= sizeof(B)), A, B>;
+
+// a equals b exactly. long double holds every value of the other floating
+// types and every 64-bit integer, so the comparison is made there.
+template <typename A, typename B>
+bool same_number(A a, B b) {
+    if constexpr (is_integer<A> && is_integer<B>) {
+        return same_integer(a, b);
+    } else {
+        const auto as_long_double = [](auto value) {
+            if constexpr (is_integer<decltype(value)>) {
+                return static_cast<long double>(widest(value));
+            } else {
+                return static_cast<long double>(value);
+            }
+        };
+        return as_long_double(a) == as_long_double(b);
+    }
+}
+
+// ----- text -----
+
+struct Text {
+    const char* data;  // null for a null pointer
+    std::size_t size;
+};
+
+inline Text text_of(const std::string& text) { return {text.data(), text.size()}; }
+inline Text text_of(std::string_view text) {
+    return {text.data() != nullptr ? text.data() : "", text.size()};
+}
+inline Text text_of(const char* text) {
+    return {text, text != nullptr ? std::strlen(text) : 0};
+}
+inline Text text_of(std::nullptr_t) { return {nullptr, 0}; }
+
+inline bool same_text(Text a, Text b) {
+    if (a.data == nullptr || b.data == nullptr) {
+        return a.data == b.data;
+    }
+    return a.size == b.size && (a.size == 0 || std::memcmp(a.data, b.data, a.size) == 0);
+}
+
+// ----- agreement and labels, by family -----
+
+template <typename A, typename B>
+bool agree(const A& a, const B& b);
+
+template <typename A, typename B>
+bool same_list(const A& a, const B& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    auto x = a.begin();
+    for (auto y = b.begin(); y != b.end(); ++x, ++y) {
+        if (!agree(*x, *y)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <typename A, typename B>
+bool agree(const A& a, const B& b) {
+    if constexpr (is_list<A>) {
+        return same_list(a, b);
+    } else if constexpr (is_text<A>) {
+        return same_text(text_of(a), text_of(b));
+    } else {
+        return same_number(a, b);
+    }
+}
+
+// Puts value, of type Self, as the label shows it beside a value of type
+// Other: that decides the floating type and whether a char is a byte.
+template <typename Self, typename Other>
+void put_value(Label& label, const Self& value);
+
+template <typename Self, typename Other>
+void put_list(Label& label, const Self& list) {
+    put(label, "{");
+    std::size_t index = 0;
+    for (const auto& element : list) {
+        if (index == shown_elements) {
+            put_list_rest(label, list.size() - index);
+            break;
+        }
+        put(label, index == 0 ? "" : ", ");
+        put_value<element_t<Self>, element_t<Other>>(label, element);
+        ++index;
+    }
+    put(label, "}");
+}
+
+template <typename Self, typename Other>
+void put_value(Label& label, const Self& value) {
+    if constexpr (is_list<Self>) {
+        put_list<Self, Other>(label, value);
+    } else if constexpr (is_text<Self>) {
+        const Text text = text_of(value);
+        put_text(label, text.data, text.size);
+    } else if constexpr (std::is_same_v<Self, char> && std::is_same_v<Other, char>) {
+        const char quoted[] = {'\'', value, '\''};  // an element of a list of chars
+        put(label, std::string_view(quoted, sizeof quoted));
+    } else if constexpr (is_floating<Self>) {
+        put_floating(label, static_cast<wider_floating_t<Self, Other>>(value));
+    } else {
+        put_integer(label, widest(value));
+    }
+}
+
+// The type near_equal computes in: the common type, double at the least.
+template <typename A, typename B>
+using near_t = std::common_type_t<A, B, double>;
+
+template <typename A, typename B>
+void check_values(const A& a, const B& b);
+
+// check_equal of any accepted pair; anything else stops the compilation
+// here, with a message that names check_equal.
+template <typename A, typename B>
+void check(const A& a, const B& b) {
+    static_assert(checkable<A, B>(),
+                  "check_equal accepts two integers (any width, signed or unsigned, unscoped "
+                  "enums, bool, char), floating-point values and integers, two texts "
+                  "(std::string, std::string_view, const char*, char arrays), or two "
+                  "std::vector, std::array or braced lists of such elements");
+    if constexpr (checkable<A, B>()) {
+        check_values(a, b);
+    }
+}
+
+template <typename A, typename B>
+void check_values(const A& a, const B& b) {
+    const bool agreed = agree(a, b);
+    Label label;
+    put_value<A, B>(label, a);
+    put(label, agreed ? " == " : " != ");
+    put_value<B, A>(label, b);
+    emit_check(agreed, label);
+}
+
+}  // namespace quorvel_detail
+
+#endif  // QUORVEL_CHECK_TEMPLATES_H
