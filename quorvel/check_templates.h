@@ -34,6 +34,9 @@ template <typename T>
 inline constexpr bool is_floating = std::is_floating_point_v<T>;
 
 template <typename T>
+inline constexpr bool is_number = std::is_arithmetic_v<T> || is_unscoped_enum<T>;
+
+template <typename T>
 inline constexpr bool is_text_pointer =
     std::is_same_v<T, const char*> || std::is_same_v<T, char*> ||
     std::is_same_v<T, std::nullptr_t> ||
@@ -134,9 +137,10 @@ template <typename A, typename B>
 constexpr bool same_integer(A a, B b) {
     const auto x = widest(a);
     const auto y = widest(b);
-    if constexpr (std::is_same_v<decltype(x), decltype(y)>) {
+    using X = std::remove_const_t<decltype(x)>;
+    if constexpr (std::is_same_v<X, std::remove_const_t<decltype(y)>>) {
         return x == y;
-    } else if constexpr (std::is_same_v<decltype(x), long long>) {
+    } else if constexpr (std::is_same_v<X, long long>) {
         return x >= 0 && static_cast<unsigned long long>(x) == y;
     } else {
         return y >= 0 && static_cast<unsigned long long>(y) == x;

@@ -325,13 +325,13 @@ void check_equal(std::initializer_list<quorvel_detail::element_t<B>> a, const B&
     quorvel_detail::check(a, b);
 }
 
-// Any two arithmetic values, computed in their common type (double at the
-// least): they agree when |a - b| < tolerance, so never for a NaN or for
+// Any two arithmetic values (or unscoped enums), computed in their common
+// type (double at the least): they agree when |a - b| < tolerance, so never for a NaN or for
 // equal infinities. Label: both as printf "%f" writes them ("%Lf" for long
 // double), " ~ " when they agree.
 template <typename A, typename B>
 void near_equal(A a, B b, quorvel_detail::near_t<A, B> tolerance = 1e-8) {
-    static_assert(std::is_arithmetic_v<A> && std::is_arithmetic_v<B>,
+    static_assert(quorvel_detail::is_number<A> && quorvel_detail::is_number<B>,
                   "near_equal compares two numbers");
     using Common = quorvel_detail::near_t<A, B>;
     const Common x = static_cast<Common>(a);

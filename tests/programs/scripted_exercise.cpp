@@ -26,6 +26,25 @@
 //   fault:KIND                       null (a write through a null pointer),
 //                                    recurse (without end), divzero, abort,
 //                                    throw (std::runtime_error "boom"), throw42
+//   typed:TA:A:TB:B                  check_equal of two numbers of the named
+//                                    types: i8 u8 schar uchar char bool short
+//                                    ushort int uint long ulong ll ull size
+//                                    float double ldouble enum
+//   neartyped:TA:A:TB:B[:TOL]        near_equal of two such numbers
+//   text:TA:A:TB:B                   check_equal of two texts: string, view,
+//                                    cstr, null (nullptr; A is ignored), lit
+//                                    (the literal "abc"; A is ignored)
+//   list:TA:A,B,..:TB:A,B,..         check_equal of two std::vectors of int,
+//                                    long, u8 or double; TB "braced" is the
+//                                    braced list {1, 2, 3}, "array" a
+//                                    std::array<int, 3>
+//   strings:A,B,..:A,B,..            two std::vector<std::string>
+//   chars:TEXT:TEXT2 as vchars       two std::vector<char>
+//   nested:same  nested:other        nested vectors against a braced list
+//   nullzero                         check_equal(null const char*, 0)
+//   vints:TYPE:A,B,..                show_int_array of a std::vector of TYPE
+//   strchars:TEXT  vecchars:TEXT     show_char_array of a std::string, a
+//                                    std::vector<char>
 //   exit:N                           std::exit(N)
 //   await-term                       "checks done" on standard error, then
 //                                    waits for a signal
@@ -38,11 +57,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -60,16 +82,19 @@ std::string decode(const std::string& text) {
     return out;
 }
 
-std::vector<std::string> fields(const std::string& step) {
+std::vector<std::string> fields_at(const std::string& step, char separator) {
     std::vector<std::string> out;
     std::size_t start = 0;
-    for (std::size_t at = step.find(':'); at != std::string::npos; at = step.find(':', start)) {
+    for (std::size_t at = step.find(separator); at != std::string::npos;
+         at = step.find(separator, start)) {
         out.push_back(decode(step.substr(start, at - start)));
         start = at + 1;
     }
     out.push_back(decode(step.substr(start)));
     return out;
 }
+
+std::vector<std::string> fields(const std::string& step) { return fields_at(step, ':'); }
 
 const char* mode_of(const std::string& arg) { return arg == "@null" ? nullptr : arg.c_str(); }
 
@@ -97,6 +122,79 @@ void fault(const std::string& kind) {
     } else if (kind == "throw42") {
         throw 42;
     }
+}
+
+enum Small { small_three = 3 };
+
+// Calls f with text read as a number of the named type.
+template <typename F>
+void with_number(const std::string& type, const std::string& text, F&& f) {
+    const long long n = type == "ull" || type == "ulong" || type == "size" || type == "uint"
+                            ? static_cast<long long>(std::stoull(text))
+                            : (type == "float" || type == "double" || type == "ldouble" ? 0
+                                                                                        : std::stoll(text));
+    if (type == "i8") f(static_cast<std::int8_t>(n));
+    else if (type == "u8") f(static_cast<std::uint8_t>(n));
+    else if (type == "schar") f(static_cast<signed char>(n));
+    else if (type == "uchar") f(static_cast<unsigned char>(n));
+    else if (type == "char") f(static_cast<char>(n));
+    else if (type == "bool") f(n != 0);
+    else if (type == "short") f(static_cast<short>(n));
+    else if (type == "ushort") f(static_cast<unsigned short>(n));
+    else if (type == "int") f(static_cast<int>(n));
+    else if (type == "uint") f(static_cast<unsigned>(std::stoull(text)));
+    else if (type == "long") f(static_cast<long>(n));
+    else if (type == "ulong") f(static_cast<unsigned long>(std::stoull(text)));
+    else if (type == "ll") f(n);
+    else if (type == "ull") f(static_cast<unsigned long long>(std::stoull(text)));
+    else if (type == "size") f(static_cast<std::size_t>(std::stoull(text)));
+    else if (type == "float") f(std::stof(text));
+    else if (type == "double") f(std::stod(text));
+    else if (type == "ldouble") f(std::stold(text));
+    else if (type == "enum") f(static_cast<Small>(n));
+    else std::exit(2);
+}
+
+template <typename T>
+std::vector<T> list_of(const std::string& text) {
+    std::vector<T> values;
+    for (const std::string& item : fields_at(text, ',')) {
+        if (!item.empty()) {
+            values.push_back(static_cast<T>(std::stold(item)));
+        }
+    }
+    return values;
+}
+
+template <typename F>
+void with_list(const std::string& type, const std::string& text, F&& f) {
+    if (type == "int") f(list_of<int>(text));
+    else if (type == "long") f(list_of<long>(text));
+    else if (type == "u8") f(list_of<std::uint8_t>(text));
+    else if (type == "double") f(list_of<double>(text));
+    else std::exit(2);
+}
+
+template <typename F>
+void with_text(const std::string& type, const std::string& text, F&& f) {
+    if (type == "string") f(text);
+    else if (type == "view") f(std::string_view(text));
+    else if (type == "cstr") f(text.c_str());
+    else if (type == "null") f(nullptr);
+    else if (type == "lit") f("abc");
+    else std::exit(2);
+}
+
+void check_lists(const std::vector<std::string>& f) {
+    with_list(f[1], f[2], [&](const auto& a) {
+        if (f[3] == "braced") {
+            check_equal(a, {1, 2, 3});
+        } else if (f[3] == "array") {
+            check_equal(a, std::array<int, 3>{1, 2, 3});
+        } else {
+            with_list(f[3], f[4], [&](const auto& b) { check_equal(a, b); });
+        }
+    });
 }
 
 void print(const std::string& how, const std::string& text) {
@@ -177,6 +275,40 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
         terminate(image, document);
     } else if (op == "append") {
         append(yaml, f[1].c_str());
+    } else if (op == "typed") {
+        with_number(f[1], f[2], [&](auto a) { with_number(f[3], f[4], [&](auto b) { check_equal(a, b); }); });
+    } else if (op == "neartyped") {
+        with_number(f[1], f[2], [&](auto a) {
+            with_number(f[3], f[4], [&](auto b) {
+                if (f.size() > 5) {
+                    near_equal(a, b, std::stod(f[5]));
+                } else {
+                    near_equal(a, b);
+                }
+            });
+        });
+    } else if (op == "text") {
+        with_text(f[1], f[2], [&](auto a) { with_text(f[3], f[4], [&](auto b) { check_equal(a, b); }); });
+    } else if (op == "list") {
+        check_lists(f);
+    } else if (op == "strings") {
+        check_equal(fields_at(f[1], ','), fields_at(f[2], ','));
+    } else if (op == "vchars") {
+        check_equal(std::vector<char>(f[1].begin(), f[1].end()), std::vector<char>(f[2].begin(), f[2].end()));
+    } else if (op == "nested") {
+        const std::vector<std::vector<int>> nested = {{1, 2}, {f[1] == "same" ? 3 : 4}};
+        check_equal(nested, {{1, 2}, {3}});
+    } else if (op == "nullzero") {
+        const char* null = nullptr;
+        check_equal(null, 0);
+    } else if (op == "vints") {
+        if (f[1] == "long") show_int_array(list_of<long>(f[2]));
+        else if (f[1] == "u8") show_int_array(std::array<std::uint8_t, 2>{200, 7});
+        else show_int_array(list_of<std::size_t>(f[2]));
+    } else if (op == "strchars") {
+        show_char_array(f[1]);
+    } else if (op == "vecchars") {
+        show_char_array(std::vector<char>(f[1].begin(), f[1].end()));
     } else if (op == "print") {
         print(f[1], f[2]);
     } else if (op == "fault") {
