@@ -1,7 +1,10 @@
 // The previewer, run as a host and a user would run it.
 #include "child_process.h"
 #include "exercise_runner.h"
+#include "support/bytes.h"
 #include "support/files.h"
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -162,6 +165,103 @@ TEST(View, ReportsProgramsThatFail) {
     EXPECT_EQ(no_pipes.err, "quorvel-view: cannot start true: pipe: Too many open files\n");
 }
 
+// Exercises for --check, each a script in dir that runs the scripted exercise.
+void write_exercises(const std::string& dir) {
+    const std::string run = std::string("#!/bin/sh\nexec ") + SCRIPTED_EXERCISE + " @null @null ";
+    const struct {
+        const char* name;
+        std::string steps;
+    } scripts[] = {
+        {"green", "int:1:1 str2:a:a"},
+        {"red", "int:1:1 int:0:1"},
+        {"crash", "int:1:1 ints:7 fault:null"},
+        {"hostile", "'box:<b>\"x\"</b> # a%0Ab %00 %FF:red:200:20:18:white:'"},
+    };
+    for (const auto& script : scripts) {
+        write_file(dir + "/" + script.name, run + script.steps + "\n");
+    }
+    write_file(dir + "/malformed", "#!/bin/sh\necho not a stream\n");
+    for (const char* name : {"green", "red", "crash", "hostile", "malformed"}) {
+        chmod((dir + "/" + name).c_str(), 0755);
+    }
+}
+
+ChildResult check(const std::string& dir, std::vector<std::string> args) {
+    args.insert(args.begin(), "--check");
+    return run_child(viewer, args, "", dir);
+}
+
+TEST(ViewCheck, ExitStatusIsTheMostSerious) {
+    const std::string dir = make_temp_dir();
+    write_exercises(dir);
+    const struct {
+        std::vector<std::string> programs;
+        int status;
+    } cases[] = {
+        {{"./green"}, 0},
+        {{"./green", "./red"}, 4},
+        {{"./malformed", "./red"}, 1},
+        {{"./red", "./crash", "./malformed"}, 3},
+        {{"./green", "./nonexistent"}, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.programs.back());
+        EXPECT_EQ(check(dir, c.programs).exit_code, c.status);
+    }
+    // --run keeps its statuses: a red box is shown, not an error.
+    EXPECT_EQ(run_child(viewer, {"--run", "--", "./red"}, "", dir).exit_code, 0);
+    EXPECT_EQ(run_child(viewer, {"--run", "--format", "json", "--", "./red"}, "", dir).exit_code, 0);
+}
+
+// Every format of one --check over a green, a red, a crashing and a hostile
+// exercise, as a real consumer of the format reads it; -j 2 reports as -j 1.
+TEST(ViewCheck, ReportsAsTheirReadersSeeThem) {
+    const std::string dir = make_temp_dir();
+    write_exercises(dir);
+    const std::string python = SYSTEM_PYTHON;
+    const std::string readers = std::string(TESTS_DIR) + "/support/report_readers.py";
+    const struct {
+        std::string format;
+        std::vector<std::string> reader;  // run in dir on the file "report"; empty: none
+        std::vector<std::string> seen;     // lines the reader (or the report) must hold
+    } cases[] = {
+        {"text", {}, {"passed          ./green  2 boxes, 2 passed, 0 failed",
+                      "failed          ./red  2 boxes, 1 passed, 1 failed",
+                      "crashed         ./crash  5 boxes, 1 passed, 0 failed; ./crash crashed: "
+                      "signal 11 (Segmentation fault)",
+                      "failed          ./hostile  1 box, 0 passed, 1 failed",
+                      "4 programs: 1 passed, 2 failed, 1 with errors; 6 checks: 4 passed, 2 failed"}},
+        {"json", {python, readers, "json", SCHEMA_FILE, "report"},
+         {"valid", "./red failed 0", "  2 false \"0 != 1\"", "./crash crashed -11",
+          "  5 null \"crashed: invalid memory access (SIGSEGV)\"",
+          "  1 false \"<b>\\\"x\\\"</b> # a\\nb \\u0000 \\u00ff\"", "summary 4 6 4 2 1"}},
+        {"tap", {"prove", "--exec", "cat", "report"},
+         {"Failed 3/7 subtests ", "report (Wstat: 0 Tests: 7 Failed: 3)", "  Failed tests:  4, 6-7"}},
+        {"junit", {python, readers, "junit", "report"},
+         {"./red 2 1 0", "  \"box 2: 0 != 1\" failure", "./crash 2 0 1", "  \"run\" error",
+          "./hostile 1 1 0", "  \"box 1: <b>\\\"x\\\"</b> # a\\nb \\\\x00 \\\\xFF\" failure"}},
+    };
+    const std::vector<std::string> programs = {"./green", "./red", "./crash", "./hostile"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        std::vector<std::string> args = {"--format", c.format, "-j", "1"};
+        args.insert(args.end(), programs.begin(), programs.end());
+        const ChildResult one = check(dir, args);
+        args[3] = "2";
+        const ChildResult two = check(dir, args);
+        EXPECT_EQ(one.exit_code, 3);
+        EXPECT_TRUE(same_bytes(two.out, one.out));
+        write_file(dir + "/report", one.out);
+        const std::string seen =
+            c.reader.empty() ? one.out
+                             : run_child(c.reader.front(), {c.reader.begin() + 1, c.reader.end()}, "", dir).out;
+        EXPECT_EQ(seen.find("Parse errors"), std::string::npos) << seen;  // prove's word for bad TAP
+        for (const std::string& line : c.seen) {
+            EXPECT_NE(("\n" + seen).find("\n" + line + "\n"), std::string::npos) << line << "\nin:\n" << seen;
+        }
+    }
+}
+
 TEST(View, RejectsBadUsage) {
     const std::vector<std::vector<std::string>> cases = {
         {"--run"},
@@ -172,6 +272,11 @@ TEST(View, RejectsBadUsage) {
         {"--run", "--message-id", "1", "--input", "f", "--", "true"},
         {"--run", "--timeout", "0", "--", "true"},
         {"--html"},
+        {"--check"},
+        {"--check", "-j", "0", "./x"},
+        {"--check", "--format", "xml", "./x"},
+        {"--run", "--check", "--", "true"},
+        {"-j", "2", "stream"},
     };
     for (const auto& args : cases) {
         const ChildResult result = run_child(viewer, args, "");

@@ -20,21 +20,27 @@ constexpr double grace_seconds = 1.0;  // between SIGTERM and SIGKILL at the tim
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void exec_child(const std::string& program, const std::vector<std::string>& args,
-                             const std::string& cwd, const int fds[3]) {
-    dup2(fds[0], STDIN_FILENO);
-    dup2(fds[1], STDOUT_FILENO);
-    dup2(fds[2], STDERR_FILENO);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
-        _exit(chdir_failed);
-    }
+// The argument vector of an exec, made before fork: between fork and exec
+// the child only makes async-signal-safe calls, since other threads of the
+// caller may hold the allocator's lock.
+std::vector<char*> argument_vector(const std::string& program, const std::vector<std::string>& args) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
-    execvp(program.c_str(), argv.data());
+    return argv;
+}
+
+[[noreturn]] void exec_child(char* const* argv, const char* cwd, const int fds[3]) {
+    dup2(fds[0], STDIN_FILENO);
+    dup2(fds[1], STDOUT_FILENO);
+    dup2(fds[2], STDERR_FILENO);
+    if (cwd[0] != '\0' && chdir(cwd) != 0) {
+        _exit(chdir_failed);
+    }
+    execvp(argv[0], argv);
     _exit(exec_failed);
 }
 
@@ -213,13 +219,14 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
         return not_started(result, "pipe", {in_pipe, out_pipe, err_pipe});
     }
     const Deadline deadline = deadline_after(timeout_seconds);
+    const std::vector<char*> argv = argument_vector(program, args);
     const pid_t pid = fork();
     if (pid < 0) {
         return not_started(result, "fork", {in_pipe, out_pipe, err_pipe});
     }
     if (pid == 0) {
         const int fds[3] = {in_pipe[0], out_pipe[1], err_pipe[1]};
-        exec_child(program, args, cwd, fds);
+        exec_child(argv.data(), cwd.c_str(), fds);
     }
     close(in_pipe[0]);
     close(out_pipe[1]);
@@ -238,7 +245,7 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     if (WIFEXITED(status)) {
         result.exit_code = result.timed_out ? -1 : WEXITSTATUS(status);
         result.not_started = result.exit_code == exec_failed && result.out.empty();
-    } else if (WIFSIGNALED(status) && !result.timed_out) {
+    } else if (WIFSIGNALED(status)) {
         result.term_signal = WTERMSIG(status);
     }
     return result;

@@ -10,7 +10,7 @@ struct ChildResult {
     std::string out;
     std::string err;
     int exit_code = -1;     // -1 when it did not exit by itself
-    int term_signal = 0;    // the signal that ended it, or 0
+    int term_signal = 0;    // the signal that ended it (also after a time-out), or 0
     bool timed_out = false; // killed because it ran past the time limit
     bool not_started = false;  // the program could not be executed
     std::string start_error;   // why, when the runner itself failed (pipe, fork, poll)
@@ -24,6 +24,8 @@ struct ChildResult {
 // With terminate_when not empty, it is sent SIGTERM as soon as its standard
 // error holds that text. Never throws: a pipe or fork that fails gives
 // not_started with start_error set.
+//
+// Safe to call from several threads at once.
 //
 // The caller must ignore SIGPIPE (the viewer's and the tests' main do): a
 // child that exits before reading all its input would otherwise end the

@@ -216,3 +216,14 @@ std::string box_layout_problem(const HostView& view) {
     }
     return "";
 }
+
+BoxKind box_kind(const ViewBox& box) {
+    const auto background = box.style.find("backgroundColor");
+    if (background == box.style.end()) {
+        return BoxKind::display;
+    }
+    if (background->second == quorvel_pass_colour) {
+        return BoxKind::passed;
+    }
+    return background->second == quorvel_fail_colour ? BoxKind::failed : BoxKind::display;
+}

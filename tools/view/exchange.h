@@ -54,6 +54,12 @@ struct HostView {
 // element, or a text lies outside the memory area.
 HostView read_as_host(const std::string& stream);
 
+// How a box counts: green (quorvel_pass_colour) is a passing check, red
+// (quorvel_fail_colour) a failing one, every other box a display. The one
+// place that decides it, for every view and report.
+enum class BoxKind { passed, failed, display };
+BoxKind box_kind(const ViewBox& box);
+
 // "" when the boxes lie as the library writes them: numbered 1, 2, ... in
 // document order, each with its own text element as its only child, texts
 // packed from text_origin with a NUL after each, inside the memory area.

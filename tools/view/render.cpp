@@ -8,8 +8,6 @@
 
 namespace {
 
-const std::string green_background = quorvel_pass_colour;
-const std::string red_background = quorvel_fail_colour;
 const std::string neutral_colour = "gray";
 constexpr std::size_t pixels_per_column = 8;
 constexpr std::size_t host_value_width = 60;
@@ -220,18 +218,24 @@ bool is_css_colour(const std::string& text) {
     return text.size() <= 40 && std::regex_match(text, token);
 }
 
+std::size_t utf8_sequence(const std::string& text, std::size_t at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    const std::size_t length = byte < 0x80U ? 1 : byte >= 0xC2U && byte <= 0xDFU ? 2
+                             : byte >= 0xE0U && byte <= 0xEFU ? 3 : byte >= 0xF0U && byte <= 0xF4U ? 4 : 0;
+    bool valid = length > 0 && at + length <= text.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+        valid = (static_cast<unsigned char>(text[at + k]) & 0xC0U) == 0x80U;
+    }
+    return valid ? length : 0;
+}
+
 std::string printable(const std::string& text) {
     std::string out;
     std::size_t i = 0;
     while (i < text.size()) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = byte < 0x80U ? 1 : byte >= 0xC2U && byte <= 0xDFU ? 2
-                           : byte >= 0xE0U && byte <= 0xEFU ? 3 : byte >= 0xF0U && byte <= 0xF4U ? 4 : 0;
-        bool valid = length > 0 && i + length <= text.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0U) == 0x80U;
-        }
-        if (valid && length > 1) {
+        const std::size_t length = utf8_sequence(text, i);
+        if (length > 1) {
             out.append(text, i, length);
             i += length;
             continue;
@@ -258,9 +262,8 @@ std::string summary_line(const HostView& view) {
     std::size_t green = 0;
     std::size_t red = 0;
     for (const ViewBox& box : view.boxes) {
-        const std::string background = style_value(box.style, "backgroundColor");
-        green += background == green_background ? 1U : 0U;
-        red += background == red_background ? 1U : 0U;
+        green += box_kind(box) == BoxKind::passed ? 1U : 0U;
+        red += box_kind(box) == BoxKind::failed ? 1U : 0U;
     }
     return std::to_string(view.boxes.size()) + (view.boxes.size() == 1 ? " box: " : " boxes: ") +
            std::to_string(green) + " green, " + std::to_string(red) + " red";

@@ -21,6 +21,10 @@ std::string summary_line(const HostView& view);
 // numbers only.
 bool is_css_colour(const std::string& text);
 
+// The length of the well-formed UTF-8 sequence that starts at text[at]
+// (1 for ASCII), or 0 when the byte there does not start one.
+std::size_t utf8_sequence(const std::string& text, std::size_t at);
+
 // The text with control bytes, backslashes and invalid UTF-8 written as \xHH
 // (and \n, \t, \\), so that it cannot steer a terminal or break a line.
 std::string printable(const std::string& text);

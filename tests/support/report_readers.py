@@ -1,0 +1,44 @@
+"""Reads quorvel-view's reports with real consumers and prints what they saw,
+one line at a time, for the tests to compare.
+
+    report_readers.py json SCHEMA REPORT   validates REPORT against SCHEMA
+                                           (jsonschema), then prints it
+    report_readers.py junit REPORT         reads REPORT with junitparser
+"""
+import json
+import sys
+
+
+def read_json(schema_path, report_path):
+    import jsonschema
+
+    with open(schema_path, encoding="utf-8") as schema_file:
+        schema = json.load(schema_file)
+    with open(report_path, encoding="utf-8") as report_file:
+        report = json.load(report_file)
+    jsonschema.validate(report, schema)
+    print("valid")
+    for program in report["programs"]:
+        print(program["program"], program["status"], program["exit"])
+        for box in program["boxes"]:
+            print(" ", box["number"], json.dumps(box["passed"]), json.dumps(box["text"]))
+    summary = report["summary"]
+    print("summary", *(summary[key] for key in ("programs", "checks", "passed", "failed", "errors")))
+
+
+def read_junit(report_path):
+    from junitparser import JUnitXml
+
+    report = JUnitXml.fromfile(report_path)
+    for suite in report:
+        print(suite.name, suite.tests, suite.failures, suite.errors)
+        for case in suite:
+            results = [type(result).__name__.lower() for result in case.result]
+            print(" ", json.dumps(case.name), " ".join(results) or "passed")
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "json":
+        read_json(sys.argv[2], sys.argv[3])
+    else:
+        read_junit(sys.argv[2])

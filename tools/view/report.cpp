@@ -1,0 +1,382 @@
+#include "report.h"
+
+#include "render.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+RunStatus run_status(const ProgramRun& run) {
+    const ChildResult& result = run.result;
+    if (result.not_started) {
+        return RunStatus::not_started;
+    }
+    if (result.timed_out) {
+        return RunStatus::timed_out;
+    }
+    if (result.term_signal != 0) {
+        return RunStatus::crashed;
+    }
+    if (result.exit_code != 0) {
+        return RunStatus::exited_non_zero;
+    }
+    return run.view.ok ? RunStatus::passed : RunStatus::malformed;
+}
+
+bool ends_by_fault(RunStatus status) {
+    return status == RunStatus::crashed || status == RunStatus::timed_out ||
+           status == RunStatus::exited_non_zero;
+}
+
+// What went wrong with a run, "" when nothing did.
+std::string error_text(const ProgramRun& run, const RunCounts& counts) {
+    if (!counts.error()) {
+        return "";
+    }
+    if (!run.problem.empty()) {
+        return run.problem;
+    }
+    return "malformed stream: " + run.view.error;
+}
+
+// The text of the library's fault box, when the run has one.
+std::string fault_text(const ProgramRun& run, const RunCounts& counts) {
+    return !counts.roles.empty() && counts.roles.back() == BoxRole::fault ? run.view.boxes.back().text
+                                                                          : "";
+}
+
+struct Totals {
+    std::size_t programs = 0;
+    std::size_t passed_programs = 0;
+    std::size_t failed_programs = 0;
+    std::size_t errors = 0;
+    std::size_t checks = 0;
+    std::size_t passed = 0;
+    std::size_t failed = 0;
+};
+
+Totals totals_of(const std::vector<RunCounts>& all) {
+    Totals totals;
+    for (const RunCounts& counts : all) {
+        ++totals.programs;
+        totals.passed_programs += counts.status == RunStatus::passed ? 1U : 0U;
+        totals.failed_programs += counts.status == RunStatus::failed ? 1U : 0U;
+        totals.errors += counts.error() ? 1U : 0U;
+        totals.passed += counts.passed;
+        totals.failed += counts.failed;
+    }
+    totals.checks = totals.passed + totals.failed;
+    return totals;
+}
+
+std::vector<RunCounts> count_all(const std::vector<ProgramRun>& runs) {
+    std::vector<RunCounts> all;
+    all.reserve(runs.size());
+    for (const ProgramRun& run : runs) {
+        all.push_back(count_run(run));
+    }
+    return all;
+}
+
+std::string plural(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// ----- JSON -----
+
+std::string json_string(const std::string& text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const std::size_t length = utf8_sequence(text, i);
+        if (length > 1) {
+            out.append(text, i, length);
+            i += length;
+            continue;
+        }
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += static_cast<char>(byte);
+        } else if (byte == '\n') {
+            out += "\\n";
+        } else if (byte == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20U || byte >= 0x7FU) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
+            out += escaped;
+        } else {
+            out += static_cast<char>(byte);
+        }
+        ++i;
+    }
+    return out + "\"";
+}
+
+// A style number as JSON: the integer, or null.
+std::string json_number(const std::map<std::string, std::string>& style, const char* key) {
+    const auto found = style.find(key);
+    if (found == style.end() || found->second.empty() || found->second.size() > 10) {
+        return "null";
+    }
+    char* end = nullptr;
+    const long value = std::strtol(found->second.c_str(), &end, 10);
+    return *end == '\0' ? std::to_string(value) : "null";
+}
+
+std::string json_passed(BoxRole role) {
+    switch (role) {
+        case BoxRole::passed_check: return "true";
+        case BoxRole::failed_check: return "false";
+        default: return "null";
+    }
+}
+
+std::string json_box(const ViewBox& box, BoxRole role) {
+    const auto background = box.style.find("backgroundColor");
+    return "        {\"number\": " + std::to_string(box.number) + ", \"text\": " + json_string(box.text) +
+           ", \"passed\": " + json_passed(role) + ", \"background\": " +
+           (background != box.style.end() ? json_string(background->second) : "null") +
+           ", \"width\": " + json_number(box.style, "width") +
+           ", \"height\": " + json_number(box.style, "height") + "}";
+}
+
+std::string json_program(const ProgramRun& run, const RunCounts& counts) {
+    const std::string error = error_text(run, counts);
+    std::string out = "    {\"program\": " + json_string(run.program) + ", \"status\": \"" +
+                      status_name(counts.status) + "\", \"exit\": " +
+                      std::to_string(exit_value(run.result)) +
+                      ", \"error\": " + (error.empty() ? "null" : json_string(error)) +
+                      ",\n     \"stderr\": " + json_string(run.result.err) + ",\n     \"boxes\": [";
+    for (std::size_t i = 0; i < run.view.boxes.size(); ++i) {
+        out += (i == 0 ? "\n" : ",\n") + json_box(run.view.boxes[i], counts.roles[i]);
+    }
+    return out + (run.view.boxes.empty() ? "]}" : "\n     ]}");
+}
+
+// ----- TAP -----
+
+// A label on one TAP line: printable, and # escaped so that it starts no
+// directive.
+std::string tap_text(const std::string& text) {
+    std::string out;
+    for (const char c : printable(text)) {
+        if (c == '#') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
+}
+
+// ----- JUnit XML -----
+
+std::string xml_text(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const std::size_t length = utf8_sequence(text, i);
+        if (length > 1) {
+            out.append(text, i, length);
+            i += length;
+            continue;
+        }
+        switch (byte) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&apos;"; break;
+            case '\t': out += "&#9;"; break;
+            case '\n': out += "&#10;"; break;
+            case '\r': out += "&#13;"; break;
+            default:
+                if (byte < 0x20U || byte >= 0x7FU) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+                    out += escaped;
+                } else {
+                    out += static_cast<char>(byte);
+                }
+        }
+        ++i;
+    }
+    return out;
+}
+
+std::string junit_case(const std::string& suite, const std::string& name,
+                       const std::string& element, const std::string& message) {
+    std::string out = "    <testcase classname=\"" + xml_text(suite) + "\" name=\"" + xml_text(name) + "\"";
+    if (element.empty()) {
+        return out + "/>\n";
+    }
+    return out + ">\n      <" + element + " message=\"" + xml_text(message) + "\"/>\n    </testcase>\n";
+}
+
+std::string junit_suite(const ProgramRun& run, const RunCounts& counts) {
+    const std::string error = error_text(run, counts);
+    std::string cases;
+    for (std::size_t i = 0; i < run.view.boxes.size(); ++i) {
+        const BoxRole role = counts.roles[i];
+        if (role == BoxRole::passed_check || role == BoxRole::failed_check) {
+            const ViewBox& box = run.view.boxes[i];
+            cases += junit_case(run.program, "box " + std::to_string(box.number) + ": " + box.text,
+                                role == BoxRole::failed_check ? "failure" : "", box.text);
+        }
+    }
+    if (!error.empty()) {
+        const std::string fault = fault_text(run, counts);
+        cases += junit_case(run.program, "run", "error", fault.empty() ? error : error + ": " + fault);
+    }
+    return "  <testsuite name=\"" + xml_text(run.program) + "\" tests=\"" +
+           std::to_string(counts.passed + counts.failed + (error.empty() ? 0U : 1U)) +
+           "\" failures=\"" + std::to_string(counts.failed) + "\" errors=\"" +
+           (error.empty() ? "0" : "1") + "\">\n" + cases + "    <system-err>" +
+           xml_text(run.result.err) + "</system-err>\n  </testsuite>\n";
+}
+
+}  // namespace
+
+const char* status_name(RunStatus status) {
+    switch (status) {
+        case RunStatus::not_started: return "not started";
+        case RunStatus::timed_out: return "timed out";
+        case RunStatus::crashed: return "crashed";
+        case RunStatus::exited_non_zero: return "exited non-zero";
+        case RunStatus::malformed: return "malformed";
+        case RunStatus::failed: return "failed";
+        case RunStatus::passed: break;
+    }
+    return "passed";
+}
+
+bool RunCounts::error() const {
+    return status != RunStatus::passed && status != RunStatus::failed;
+}
+
+RunCounts count_run(const ProgramRun& run) {
+    RunCounts counts;
+    counts.status = run_status(run);
+    for (const ViewBox& box : run.view.boxes) {
+        const BoxKind kind = box_kind(box);
+        counts.roles.push_back(kind == BoxKind::passed   ? BoxRole::passed_check
+                               : kind == BoxKind::failed ? BoxRole::failed_check
+                                                         : BoxRole::display);
+    }
+    if (ends_by_fault(counts.status) && !counts.roles.empty() &&
+        counts.roles.back() == BoxRole::failed_check) {
+        counts.roles.back() = BoxRole::fault;
+    }
+    for (const BoxRole role : counts.roles) {
+        counts.passed += role == BoxRole::passed_check ? 1U : 0U;
+        counts.failed += role == BoxRole::failed_check ? 1U : 0U;
+    }
+    if (counts.status == RunStatus::passed && counts.failed > 0) {
+        counts.status = RunStatus::failed;
+    }
+    return counts;
+}
+
+int exit_value(const ChildResult& result) {
+    return result.term_signal != 0 ? -result.term_signal : result.exit_code;
+}
+
+int check_exit_status(const std::vector<ProgramRun>& runs) {
+    constexpr int exit_program = 3;
+    constexpr int exit_malformed = 1;
+    constexpr int exit_failed = 4;
+    int status = 0;
+    for (const ProgramRun& run : runs) {
+        const RunCounts counts = count_run(run);
+        if (counts.error() && counts.status != RunStatus::malformed) {
+            return exit_program;
+        }
+        if (counts.status == RunStatus::malformed) {
+            status = exit_malformed;
+        } else if (counts.status == RunStatus::failed && status == 0) {
+            status = exit_failed;
+        }
+    }
+    return status;
+}
+
+std::string report_text(const std::vector<ProgramRun>& runs) {
+    const std::vector<RunCounts> all = count_all(runs);
+    std::string out;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const RunCounts& counts = all[i];
+        char status[24];
+        std::snprintf(status, sizeof status, "%-16s", status_name(counts.status));
+        out += status + printable(runs[i].program) + "  " +
+               plural(runs[i].view.boxes.size(), "box", "boxes") + ", " +
+               std::to_string(counts.passed) + " passed, " + std::to_string(counts.failed) +
+               " failed";
+        const std::string error = error_text(runs[i], counts);
+        out += error.empty() ? "\n" : "; " + printable(error) + "\n";
+    }
+    const Totals totals = totals_of(all);
+    return out + plural(totals.programs, "program", "programs") + ": " +
+           std::to_string(totals.passed_programs) + " passed, " +
+           std::to_string(totals.failed_programs) + " failed, " + std::to_string(totals.errors) +
+           " with errors; " + plural(totals.checks, "check", "checks") + ": " +
+           std::to_string(totals.passed) + " passed, " + std::to_string(totals.failed) + " failed\n";
+}
+
+std::string report_json(const std::vector<ProgramRun>& runs) {
+    const std::vector<RunCounts> all = count_all(runs);
+    std::string out = "{\"programs\": [";
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        out += (i == 0 ? "\n" : ",\n") + json_program(runs[i], all[i]);
+    }
+    const Totals totals = totals_of(all);
+    return out + (runs.empty() ? "" : "\n  ") + "],\n \"summary\": {\"programs\": " +
+           std::to_string(totals.programs) + ", \"checks\": " + std::to_string(totals.checks) +
+           ", \"passed\": " + std::to_string(totals.passed) + ", \"failed\": " +
+           std::to_string(totals.failed) + ", \"errors\": " + std::to_string(totals.errors) + "}}\n";
+}
+
+std::string report_tap(const std::vector<ProgramRun>& runs) {
+    const std::vector<RunCounts> all = count_all(runs);
+    const Totals totals = totals_of(all);
+    std::string out = "TAP version 13\n1.." + std::to_string(totals.checks + totals.errors) + "\n";
+    std::size_t point = 0;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const ProgramRun& run = runs[i];
+        const std::string program = tap_text(run.program);
+        out += "# " + program + ": " + status_name(all[i].status) + "\n";
+        for (std::size_t b = 0; b < run.view.boxes.size(); ++b) {
+            const ViewBox& box = run.view.boxes[b];
+            const std::string where = program + ": box " + std::to_string(box.number);
+            switch (all[i].roles[b]) {
+                case BoxRole::passed_check:
+                case BoxRole::failed_check:
+                    out += std::string(all[i].roles[b] == BoxRole::passed_check ? "ok " : "not ok ") +
+                           std::to_string(++point) + " - " + where + ": " + tap_text(box.text) + "\n";
+                    break;
+                default:
+                    out += "# " + where + ": " + tap_text(box.text) + "\n";
+            }
+        }
+        const std::string error = error_text(run, all[i]);
+        if (!error.empty()) {
+            const std::string fault = fault_text(run, all[i]);
+            out += "not ok " + std::to_string(++point) + " - " + tap_text(error) +
+                   (fault.empty() ? "" : ": " + tap_text(fault)) + "\n";
+        }
+    }
+    return out;
+}
+
+std::string report_junit(const std::vector<ProgramRun>& runs) {
+    const std::vector<RunCounts> all = count_all(runs);
+    const Totals totals = totals_of(all);
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"quorvel-view\" tests=\"" +
+                      std::to_string(totals.checks + totals.errors) + "\" failures=\"" +
+                      std::to_string(totals.failed) + "\" errors=\"" + std::to_string(totals.errors) +
+                      "\">\n";
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        out += junit_suite(runs[i], all[i]);
+    }
+    return out + "</testsuites>\n";
+}
