@@ -128,8 +128,6 @@ TEST(Checks, LabelsAndVerdicts) {
         // Integers of any type compare as numbers and show in decimal.
         {"typed:size:4294967295:int:-1", "4294967295 != -1", false},
         {"typed:ull:18446744073709551615:ll:-1", "18446744073709551615 != -1", false},
-        {"typed:ll:-9223372036854775808:ull:9223372036854775808",
-         "-9223372036854775808 != 9223372036854775808", false},
         {"typed:long:5:long:5", "5 == 5", true},
         {"typed:uint:3:uint:3", "3 == 3", true},
         {"typed:ll:5:ll:5", "5 == 5", true},
@@ -148,18 +146,14 @@ TEST(Checks, LabelsAndVerdicts) {
         {"typed:float:2.5:float:2.5", "2.5 == 2.5", true},
         {"typed:int:2:double:2.5", "2 != 2.5", false},
         {"typed:int:2:float:2", "2 == 2", true},
-        {"typed:ll:9007199254740993:double:9007199254740992",
-         "9007199254740993 != 9007199254740992", false},
         {"typed:double:nan:double:nan", "nan != nan", false},
         {"typed:float:-0:double:0", "-0 == 0", true},
         {"neartyped:float:0.1:double:0.1", "0.100000 ~ 0.100000", true},
         {"neartyped:int:1:double:1.05:0.1", "1.000000 ~ 1.050000", true},
         {"neartyped:ldouble:1:ldouble:1.001", "1.000000 != 1.001000", false},
-        // Texts of any kind compare by bytes; a NUL inside a std::string counts.
+        // Texts of any kind compare by bytes.
         {"text:string:abc:lit:", "\"abc\" == \"abc\"", true},
         {"text:view:abc:cstr:abd", "\"abc\" != \"abd\"", false},
-        {"text:string:a%00b:string:a%00c", bytes_of("\"a\0b\" != \"a\0c\""), false},
-        {"text:string:a%00b:cstr:a", bytes_of("\"a\0b\" != \"a\""), false},
         {"text:null::view:", "null != \"\"", false},
         {"text:null::null:", "null == null", true},
         // Lists, element by element.
@@ -175,6 +169,14 @@ TEST(Checks, LabelsAndVerdicts) {
         {"vchars:ab:ab", "{'a', 'b'} == {'a', 'b'}", true},
         {"nested:same", "{{1, 2}, {3}} == {{1, 2}, {3}}", true},
         {"nested:other", "{{1, 2}, {4}} != {{1, 2}, {3}}", false},
+        // A NUL inside a std::string counts.
+        {"text:string:a%00b:string:a%00c", bytes_of("\"a\0b\" != \"a\0c\""), false},
+        {"text:string:a%00b:cstr:a", bytes_of("\"a\0b\" != \"a\""), false},
+        // Integers past what a double holds exactly.
+        {"typed:ll:-9223372036854775808:ull:9223372036854775808",
+         "-9223372036854775808 != 9223372036854775808", false},
+        {"typed:ll:9007199254740993:double:9007199254740992",
+         "9007199254740993 != 9007199254740992", false},
     };
     for (const CheckCase& c : cases) {
         SCOPED_TRACE(c.step);

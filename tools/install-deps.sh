@@ -3,13 +3,13 @@
 #
 #   tools/install-deps.sh example   build the library and run the example
 #                                   exercise in the previewer
-#   tools/install-deps.sh tests     the above, and build and run the tests
-#                                   (the default)
+#   tools/install-deps.sh tests     the above, and build and run the tests,
+#                                   with prove and the python readers of the
+#                                   previewer's reports (the default)
 #   tools/install-deps.sh bench     the tests' needs, and the benchmarks'
 #   tools/install-deps.sh ci        everything .ci/run uses: the tests' needs,
 #                                   clang with its sanitizer and libFuzzer
-#                                   runtimes, valgrind, and the readers of the
-#                                   previewer's reports
+#                                   runtimes, and valgrind
 #
 # Says nothing and asks no package index when everything is there. Runs
 # apt-get as root, through sudo otherwise; where neither can be done, prints
@@ -17,7 +17,7 @@
 set -euo pipefail
 
 example=(cmake make g++ pkg-config libyaml-dev)
-tests=("${example[@]}" libgtest-dev libgmock-dev)
+tests=("${example[@]}" libgtest-dev libgmock-dev perl python3-jsonschema python3-junitparser)
 bench=("${tests[@]}" valgrind)
 ci=("${bench[@]}" clang libclang-rt-14-dev)
 

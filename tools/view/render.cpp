@@ -229,33 +229,33 @@ std::size_t utf8_sequence(const std::string& text, std::size_t at) {
     return valid ? length : 0;
 }
 
-std::string printable(const std::string& text) {
+std::string escape_text(const std::string& text, std::initializer_list<ByteName> names,
+                        const char* hex_pattern) {
     std::string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[i]);
+    for (std::size_t i = 0; i < text.size();) {
         const std::size_t length = utf8_sequence(text, i);
+        const char c = text[i];
+        const auto named = std::find_if(names.begin(), names.end(),
+                                        [c](const ByteName& name) { return name.byte == c; });
+        const auto byte = static_cast<unsigned char>(c);
         if (length > 1) {
             out.append(text, i, length);
-            i += length;
-            continue;
-        }
-        if (byte == '\n') {
-            out += "\\n";
-        } else if (byte == '\t') {
-            out += "\\t";
-        } else if (byte == '\\') {
-            out += "\\\\";
+        } else if (named != names.end()) {
+            out += named->text;
         } else if (byte < 0x20U || byte >= 0x7FU) {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            std::snprintf(escaped, sizeof escaped, hex_pattern, byte);
             out += escaped;
         } else {
-            out += static_cast<char>(byte);
+            out += c;
         }
-        ++i;
+        i += length > 1 ? length : 1;
     }
     return out;
+}
+
+std::string printable(const std::string& text) {
+    return escape_text(text, {{'\n', "\\n"}, {'\t', "\\t"}, {'\\', "\\\\"}}, "\\x%02X");
 }
 
 std::string summary_line(const HostView& view) {

@@ -86,32 +86,10 @@ std::string plural(std::size_t count, const char* one, const char* many) {
 // ----- JSON -----
 
 std::string json_string(const std::string& text) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const std::size_t length = utf8_sequence(text, i);
-        if (length > 1) {
-            out.append(text, i, length);
-            i += length;
-            continue;
-        }
-        if (byte == '"' || byte == '\\') {
-            out += '\\';
-            out += static_cast<char>(byte);
-        } else if (byte == '\n') {
-            out += "\\n";
-        } else if (byte == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20U || byte >= 0x7FU) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
-            out += escaped;
-        } else {
-            out += static_cast<char>(byte);
-        }
-        ++i;
-    }
-    return out + "\"";
+    return "\"" +
+           escape_text(text, {{'"', "\\\""}, {'\\', "\\\\"}, {'\n', "\\n"}, {'\t', "\\t"}},
+                       "\\u%04X") +
+           "\"";
 }
 
 // A style number as JSON: the integer, or null.
@@ -173,36 +151,10 @@ std::string tap_text(const std::string& text) {
 // ----- JUnit XML -----
 
 std::string xml_text(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const std::size_t length = utf8_sequence(text, i);
-        if (length > 1) {
-            out.append(text, i, length);
-            i += length;
-            continue;
-        }
-        switch (byte) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            case '\t': out += "&#9;"; break;
-            case '\n': out += "&#10;"; break;
-            case '\r': out += "&#13;"; break;
-            default:
-                if (byte < 0x20U || byte >= 0x7FU) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(byte);
-                }
-        }
-        ++i;
-    }
-    return out;
+    return escape_text(text,
+                       {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&apos;"},
+                        {'\t', "&#9;"}, {'\n', "&#10;"}, {'\r', "&#13;"}},
+                       "\\x%02X");
 }
 
 std::string junit_case(const std::string& suite, const std::string& name,
