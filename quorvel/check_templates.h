@@ -109,7 +109,8 @@ void put_floating(Label& label, long double value);
 void put_text(Label& label, const char* text, std::size_t size);  // quoted; null when text is null
 void put_list_rest(Label& label, std::size_t more);  // ", … (N more)"
 void emit_check(bool agree, Label& label);            // the box of a check_equal
-void emit_near(long double a, long double b, bool agree);
+void emit_near(double a, double b, bool agree);  // labels by printf "%f"
+void emit_near(long double a, long double b, bool agree);  // by "%Lf"
 void show_array_header(const char* type_name);
 void show_int_cell(long long value);
 void show_int_cell(unsigned long long value);
@@ -154,21 +155,34 @@ template <typename A, typename B>
 using wider_floating_t = std::conditional_t<
     !is_floating<B> || (is_floating<A> && sizeof(A) >= sizeof(B)), A, B>;
 
-// a equals b exactly. long double holds every value of the other floating
-// types and every 64-bit integer, so the comparison is made there.
+// The floating f equals the integer i exactly: f is a whole number inside
+// the range of i's widest type, and as that type it equals i. Computed in f's
+// own type, so no wider floating type is needed.
+template <typename F, typename I>
+bool same_floating_integer(F f, I i) {
+    using Widest = decltype(widest(i));
+    constexpr F low = std::is_signed_v<Widest> ? -F(9223372036854775808.0) : F(0);
+    constexpr F high = std::is_signed_v<Widest> ? F(9223372036854775808.0) : F(18446744073709551616.0);
+    if (!(f >= low && f < high)) {  // NaN too
+        return false;
+    }
+    const auto whole = static_cast<Widest>(f);  // in range: exact for a whole f
+    return static_cast<F>(whole) == f && same_integer(whole, i);
+}
+
+// a equals b exactly: two floating values in the wider of their types, which
+// holds every value of the narrower one.
 template <typename A, typename B>
 bool same_number(A a, B b) {
     if constexpr (is_integer<A> && is_integer<B>) {
         return same_integer(a, b);
+    } else if constexpr (is_integer<B>) {
+        return same_floating_integer(a, b);
+    } else if constexpr (is_integer<A>) {
+        return same_floating_integer(b, a);
     } else {
-        const auto as_long_double = [](auto value) {
-            if constexpr (is_integer<decltype(value)>) {
-                return static_cast<long double>(widest(value));
-            } else {
-                return static_cast<long double>(value);
-            }
-        };
-        return as_long_double(a) == as_long_double(b);
+        using Wider = wider_floating_t<A, B>;
+        return static_cast<Wider>(a) == static_cast<Wider>(b);
     }
 }
 

@@ -971,9 +971,17 @@ void put_list_rest(Label& label, std::size_t more) {
 
 void emit_check(bool agree, Label& label) { emit_check_box(agree, label); }
 
-void emit_near(long double a, long double b, bool agree) {
+namespace {
+
+template <typename Floating>
+void emit_near_label(Floating a, Floating b, bool agree) {
     emit_check_box(agree, std::to_string(a) + (agree ? " ~ " : " != ") + std::to_string(b));
 }
+
+}  // namespace
+
+void emit_near(double a, double b, bool agree) { emit_near_label(a, b, agree); }
+void emit_near(long double a, long double b, bool agree) { emit_near_label(a, b, agree); }
 
 void show_array_header(const char* type_name) { ::show_array_header(type_name); }
 void show_int_cell(long long value) { show_array_cell(std::to_string(value)); }

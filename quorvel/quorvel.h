@@ -337,8 +337,7 @@ void near_equal(A a, B b, quorvel_detail::near_t<A, B> tolerance = 1e-8) {
     const Common x = static_cast<Common>(a);
     const Common y = static_cast<Common>(b);
     const Common difference = x > y ? x - y : y - x;
-    quorvel_detail::emit_near(static_cast<long double>(x), static_cast<long double>(y),
-                              difference < tolerance);
+    quorvel_detail::emit_near(x, y, difference < tolerance);
 }
 
 // ----- Array display ---------------------------------------------------------

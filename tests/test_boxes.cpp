@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -173,13 +174,22 @@ TEST(Checks, LabelsAndVerdicts) {
         {"text:string:a%00b:string:a%00c", bytes_of("\"a\0b\" != \"a\0c\""), false},
         {"text:string:a%00b:cstr:a", bytes_of("\"a\0b\" != \"a\""), false},
         // Integers past what a double holds exactly.
+        {"typed:ull:18446744073709551615:double:18446744073709551616",
+         "18446744073709551615 != 18446744073709551616", false},
+        {"typed:ll:-9223372036854775808:float:-9223372036854775808",
+         "-9223372036854775808 == -9.223372e+18", true},
         {"typed:ll:-9223372036854775808:ull:9223372036854775808",
          "-9223372036854775808 != 9223372036854775808", false},
         {"typed:ll:9007199254740993:double:9007199254740992",
          "9007199254740993 != 9007199254740992", false},
     };
+    // valgrind computes long double at double precision: those rows need the CPU.
+    const bool valgrind = std::getenv("QUORVEL_VALGRIND") != nullptr;
     for (const CheckCase& c : cases) {
         SCOPED_TRACE(c.step);
+        if (valgrind && c.step.find("ldouble") != std::string::npos) {
+            continue;
+        }
         const HostView view = run_steps({c.step});
         ASSERT_EQ(view.boxes.size(), 1U);
         const ViewBox& box = view.boxes[0];

@@ -65,6 +65,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -159,8 +160,15 @@ template <typename T>
 std::vector<T> list_of(const std::string& text) {
     std::vector<T> values;
     for (const std::string& item : fields_at(text, ',')) {
-        if (!item.empty()) {
-            values.push_back(static_cast<T>(std::stold(item)));
+        if (item.empty()) {
+            continue;
+        }
+        if constexpr (std::is_floating_point_v<T>) {
+            values.push_back(static_cast<T>(std::stod(item)));
+        } else if constexpr (std::is_signed_v<T>) {
+            values.push_back(static_cast<T>(std::stoll(item)));
+        } else {
+            values.push_back(static_cast<T>(std::stoull(item)));
         }
     }
     return values;
