@@ -4,8 +4,8 @@
 // Everything here is in namespace quorvel_detail and may change. Each value
 // is sorted into a family (integer, floating, text, list); the pair's family
 // decides the verdict, and the label is built through a few functions of the
-// library that take the widest form of a family (long long, unsigned long
-// long, long double, a byte range).
+// library that take the widest form of a family (long long or unsigned long
+// long for integers, each floating type as it is, a byte range for texts).
 #ifndef QUORVEL_CHECK_TEMPLATES_H
 #define QUORVEL_CHECK_TEMPLATES_H
 
@@ -75,9 +75,7 @@ using element_t = typename list_traits<T>::element;
 // True when check_equal accepts an a of type A and a b of type B.
 template <typename A, typename B>
 constexpr bool checkable() {
-    if constexpr (is_integer<A> && is_integer<B>) {
-        return true;
-    } else if constexpr ((is_floating<A> || is_integer<A>) && (is_floating<B> || is_integer<B>)) {
+    if constexpr ((is_floating<A> || is_integer<A>) && (is_floating<B> || is_integer<B>)) {
         return true;
     } else if constexpr (is_text<A> && is_text<B>) {
         return true;
@@ -138,8 +136,8 @@ template <typename A, typename B>
 constexpr bool same_integer(A a, B b) {
     const auto x = widest(a);
     const auto y = widest(b);
-    using X = std::remove_const_t<decltype(x)>;
-    if constexpr (std::is_same_v<X, std::remove_const_t<decltype(y)>>) {
+    using X = decltype(widest(a));
+    if constexpr (std::is_same_v<X, decltype(widest(b))>) {
         return x == y;
     } else if constexpr (std::is_same_v<X, long long>) {
         return x >= 0 && static_cast<unsigned long long>(x) == y;
@@ -281,8 +279,16 @@ void put_value(Label& label, const Self& value) {
 template <typename A, typename B>
 using near_t = std::common_type_t<A, B, double>;
 
+// check_equal of two values of one family: the verdict, the label, the box.
 template <typename A, typename B>
-void check_values(const A& a, const B& b);
+void check_values(const A& a, const B& b) {
+    const bool agreed = agree(a, b);
+    Label label;
+    put_value<A, B>(label, a);
+    put(label, agreed ? " == " : " != ");
+    put_value<B, A>(label, b);
+    emit_check(agreed, label);
+}
 
 // check_equal of any accepted pair; anything else stops the compilation
 // here, with a message that names check_equal.
@@ -296,16 +302,6 @@ void check(const A& a, const B& b) {
     if constexpr (checkable<A, B>()) {
         check_values(a, b);
     }
-}
-
-template <typename A, typename B>
-void check_values(const A& a, const B& b) {
-    const bool agreed = agree(a, b);
-    Label label;
-    put_value<A, B>(label, a);
-    put(label, agreed ? " == " : " != ");
-    put_value<B, A>(label, b);
-    emit_check(agreed, label);
 }
 
 }  // namespace quorvel_detail

@@ -438,12 +438,12 @@ void write_fault_stream(std::string_view text) {
     const Committed done = last_commit();
     const BoxFields fields{done.boxes + 1, quorvel_fail_colour, notice_width, header_height, "white", "",
                            done.text_pos, text.size()};
-    const bool text_fits = mem != nullptr && done.text_pos >= text_origin &&
-                           text.size() < static_cast<std::size_t>(memory_size - done.text_pos);
-    const std::size_t room = static_cast<std::size_t>(document_capacity) - done.length;
+    const bool text_fits =
+        mem != nullptr && text.size() < static_cast<std::size_t>(memory_size - done.text_pos);
     std::size_t box_size = 0;
     if (yaml != nullptr && text_fits && done.length <= static_cast<std::size_t>(document_capacity)) {
-        box_size = compose_box(fault_box, std::min(room + 1, sizeof fault_box), fields);
+        const std::size_t room = static_cast<std::size_t>(document_capacity) + 1 - done.length;
+        box_size = compose_box(fault_box, std::min(room, sizeof fault_box), fields);
     }
     if (yaml != nullptr) {
         write_all(fd, yaml, done.length);
@@ -617,8 +617,8 @@ void on_exit_status(int status, void* /*unused*/) {
         w.number(status);
         w.put(" before the exercise finished");
         report_fault(std::string_view(fault_text, w.size));
-    } else {
-        copy_kept_output(stream_claimed ? STDERR_FILENO : stream_out());
+    } else if (!stream_claimed) {  // a claimed stream has had the kept output already
+        copy_kept_output(stream_out());
     }
     stop_guarding();
 }
@@ -687,8 +687,8 @@ void start_guarding() {
     if (!exit_hook) {
         exit_hook = on_exit(on_exit_status, nullptr) == 0;
     }
-    commit_boxes(yaml != nullptr ? document_length() : 0, last_commit().boxes,
-                 last_commit().text_pos);
+    const Committed before = last_commit();
+    commit_boxes(yaml != nullptr ? document_length() : 0, before.boxes, before.text_pos);
     keep_standard_output();
     previous_terminate = std::set_terminate(on_terminate);
     install_signal_handlers();

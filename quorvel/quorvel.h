@@ -27,8 +27,9 @@
 // Offsets 0..499 of the memory area belong to the host; box texts go from
 // offset text_origin (500) on. Nothing is written to standard output before
 // quit() (unless the student's code fails first, see below); quit() does not
-// flush, the bytes leave when the process ends normally. Problems never stop the program: they are reported as warnings on
-// standard error and the run goes on with the fallback stated per function.
+// flush, the bytes leave when the process ends normally. Problems never stop
+// the program: they are reported as warnings on standard error and the run
+// goes on with the fallback stated per function.
 // Every warning starts with "Warning:  " (inside init: "Warning in init:  ")
 // and ends with a newline and a flush, except the read-limit warning
 // "Warning:  did not reach EOF after 100000 characters." which has no newline.

@@ -107,7 +107,7 @@ void feed(int& fd, const std::string& input, std::size_t& written, short revents
 // period once SIGTERM has been sent for the time limit.
 struct Stop {
     pid_t pid;
-    std::string terminate_when;
+    const std::string& terminate_when;
     Deadline deadline;
     bool terminated = false;  // SIGTERM sent, for the time limit or terminate_when
 };

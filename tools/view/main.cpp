@@ -37,9 +37,6 @@
 
 namespace {
 
-constexpr int exit_malformed = 1;
-constexpr int exit_usage = 2;
-constexpr int exit_program = 3;
 constexpr double default_timeout = 10;
 constexpr int most_jobs = 256;
 

@@ -235,9 +235,6 @@ int exit_value(const ChildResult& result) {
 }
 
 int check_exit_status(const std::vector<ProgramRun>& runs) {
-    constexpr int exit_program = 3;
-    constexpr int exit_malformed = 1;
-    constexpr int exit_failed = 4;
     int status = 0;
     for (const ProgramRun& run : runs) {
         const RunCounts counts = count_run(run);
@@ -247,7 +244,7 @@ int check_exit_status(const std::vector<ProgramRun>& runs) {
         if (counts.status == RunStatus::malformed) {
             status = exit_malformed;
         } else if (counts.status == RunStatus::failed && status == 0) {
-            status = exit_failed;
+            status = exit_failed_check;
         }
     }
     return status;

@@ -53,6 +53,12 @@ RunCounts count_run(const ProgramRun& run);
 // The exit value of a run: its exit status, or the negated signal number.
 int exit_value(const ChildResult& result);
 
+// quorvel-view's exit statuses, other than 0.
+inline constexpr int exit_malformed = 1;     // a malformed stream
+inline constexpr int exit_usage = 2;         // a usage or file error
+inline constexpr int exit_program = 3;       // a program crashed, timed out, did not start or exited non-zero
+inline constexpr int exit_failed_check = 4;  // --check: a red check box
+
 // Exit status of quorvel-view --check: 3 when a program crashed, timed out,
 // could not start or exited non-zero; else 1 when a stream was malformed;
 // else 4 when a check failed; else 0.
