@@ -127,32 +127,47 @@ void fault(const std::string& kind) {
 
 enum Small { small_three = 3 };
 
+// text read as a T, exactly: integers through the widest type of their
+// signedness, floating values at their own precision.
+template <typename T>
+T parse_as(const std::string& text) {
+    if constexpr (std::is_enum_v<T>) {
+        return static_cast<T>(std::stoll(text));
+    } else if constexpr (std::is_same_v<T, float>) {
+        return std::stof(text);
+    } else if constexpr (std::is_same_v<T, double>) {
+        return std::stod(text);
+    } else if constexpr (std::is_same_v<T, long double>) {
+        return std::stold(text);
+    } else if constexpr (std::is_signed_v<T>) {
+        return static_cast<T>(std::stoll(text));
+    } else {
+        return static_cast<T>(std::stoull(text));
+    }
+}
+
 // Calls f with text read as a number of the named type.
 template <typename F>
 void with_number(const std::string& type, const std::string& text, F&& f) {
-    const long long n = type == "ull" || type == "ulong" || type == "size" || type == "uint"
-                            ? static_cast<long long>(std::stoull(text))
-                            : (type == "float" || type == "double" || type == "ldouble" ? 0
-                                                                                        : std::stoll(text));
-    if (type == "i8") f(static_cast<std::int8_t>(n));
-    else if (type == "u8") f(static_cast<std::uint8_t>(n));
-    else if (type == "schar") f(static_cast<signed char>(n));
-    else if (type == "uchar") f(static_cast<unsigned char>(n));
-    else if (type == "char") f(static_cast<char>(n));
-    else if (type == "bool") f(n != 0);
-    else if (type == "short") f(static_cast<short>(n));
-    else if (type == "ushort") f(static_cast<unsigned short>(n));
-    else if (type == "int") f(static_cast<int>(n));
-    else if (type == "uint") f(static_cast<unsigned>(std::stoull(text)));
-    else if (type == "long") f(static_cast<long>(n));
-    else if (type == "ulong") f(static_cast<unsigned long>(std::stoull(text)));
-    else if (type == "ll") f(n);
-    else if (type == "ull") f(static_cast<unsigned long long>(std::stoull(text)));
-    else if (type == "size") f(static_cast<std::size_t>(std::stoull(text)));
-    else if (type == "float") f(std::stof(text));
-    else if (type == "double") f(std::stod(text));
-    else if (type == "ldouble") f(std::stold(text));
-    else if (type == "enum") f(static_cast<Small>(n));
+    if (type == "i8") f(parse_as<std::int8_t>(text));
+    else if (type == "u8") f(parse_as<std::uint8_t>(text));
+    else if (type == "schar") f(parse_as<signed char>(text));
+    else if (type == "uchar") f(parse_as<unsigned char>(text));
+    else if (type == "char") f(static_cast<char>(std::stoi(text)));
+    else if (type == "bool") f(parse_as<bool>(text));
+    else if (type == "short") f(parse_as<short>(text));
+    else if (type == "ushort") f(parse_as<unsigned short>(text));
+    else if (type == "int") f(parse_as<int>(text));
+    else if (type == "uint") f(parse_as<unsigned>(text));
+    else if (type == "long") f(parse_as<long>(text));
+    else if (type == "ulong") f(parse_as<unsigned long>(text));
+    else if (type == "ll") f(parse_as<long long>(text));
+    else if (type == "ull") f(parse_as<unsigned long long>(text));
+    else if (type == "size") f(parse_as<std::size_t>(text));
+    else if (type == "float") f(parse_as<float>(text));
+    else if (type == "double") f(parse_as<double>(text));
+    else if (type == "ldouble") f(parse_as<long double>(text));
+    else if (type == "enum") f(parse_as<Small>(text));
     else std::exit(2);
 }
 
@@ -160,15 +175,8 @@ template <typename T>
 std::vector<T> list_of(const std::string& text) {
     std::vector<T> values;
     for (const std::string& item : fields_at(text, ',')) {
-        if (item.empty()) {
-            continue;
-        }
-        if constexpr (std::is_floating_point_v<T>) {
-            values.push_back(static_cast<T>(std::stod(item)));
-        } else if constexpr (std::is_signed_v<T>) {
-            values.push_back(static_cast<T>(std::stoll(item)));
-        } else {
-            values.push_back(static_cast<T>(std::stoull(item)));
+        if (!item.empty()) {
+            values.push_back(parse_as<T>(item));
         }
     }
     return values;
