@@ -9,6 +9,7 @@
 // the memory area, numbered and placed in order.
 #include "exchange.h"
 #include "reference.h"
+#include "run_state.h"
 
 #include <quorvel/quorvel.h>
 
@@ -21,8 +22,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-void quorvel_fuzz_restart_boxes();
 
 namespace {
 

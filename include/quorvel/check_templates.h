@@ -95,10 +95,45 @@ inline constexpr bool leaves_to_c_strings =
 
 // ----- the library's side -----
 
-// The label being built for one check.
-using Label = std::string;
+// The label being built for one check: kept in place while short, on the
+// heap past that, and always followed by a NUL.
+class Label {
+public:
+    Label() = default;
+    Label(const Label&) = delete;
+    Label& operator=(const Label&) = delete;
 
-void put(Label& label, std::string_view text);
+    Label& put(std::string_view text) {
+        if (heap_.empty() && text.size() < local_size - size_) {
+            if (!text.empty()) {
+                std::memcpy(local_ + size_, text.data(), text.size());
+            }
+            size_ += text.size();
+        } else {
+            put_on_heap(text);
+        }
+        return *this;
+    }
+
+    // The text so far; the byte after it is a NUL.
+    std::string_view text() {
+        if (!heap_.empty()) {
+            return heap_;
+        }
+        local_[size_] = '\0';
+        return std::string_view(local_, size_);
+    }
+
+private:
+    static constexpr std::size_t local_size = 64;
+    void put_on_heap(std::string_view text);
+
+    char local_[local_size];
+    std::size_t size_ = 0;
+    std::string heap_;
+};
+
+void put_verdict(Label& label, bool agree);  // " == " or " != "
 void put_integer(Label& label, long long value);
 void put_integer(Label& label, unsigned long long value);
 void put_floating(Label& label, float value);        // the shortest text that reads back
@@ -106,9 +141,9 @@ void put_floating(Label& label, double value);
 void put_floating(Label& label, long double value);
 void put_text(Label& label, const char* text, std::size_t size);  // quoted; null when text is null
 void put_list_rest(Label& label, std::size_t more);  // ", … (N more)"
-void emit_check(bool agree, Label& label);            // the box of a check_equal
-void emit_near(double a, double b, bool agree);  // labels by printf "%f"
-void emit_near(long double a, long double b, bool agree);  // by "%Lf"
+void append_check_box(bool agree, Label& label);   // the box of a check_equal
+void append_near_box(double a, double b, bool agree);  // labels by printf "%f"
+void append_near_box(long double a, long double b, bool agree);  // by "%Lf"
 void show_array_header(const char* type_name);
 void show_int_cell(long long value);
 void show_int_cell(unsigned long long value);
@@ -244,18 +279,18 @@ void put_value(Label& label, const Self& value);
 
 template <typename Self, typename Other>
 void put_list(Label& label, const Self& list) {
-    put(label, "{");
+    label.put("{");
     std::size_t index = 0;
     for (const auto& element : list) {
         if (index == shown_elements) {
             put_list_rest(label, list.size() - index);
             break;
         }
-        put(label, index == 0 ? "" : ", ");
+        label.put(index == 0 ? "" : ", ");
         put_value<element_t<Self>, element_t<Other>>(label, element);
         ++index;
     }
-    put(label, "}");
+    label.put("}");
 }
 
 template <typename Self, typename Other>
@@ -267,7 +302,7 @@ void put_value(Label& label, const Self& value) {
         put_text(label, text.data, text.size);
     } else if constexpr (std::is_same_v<Self, char> && std::is_same_v<Other, char>) {
         const char quoted[] = {'\'', value, '\''};  // an element of a list of chars
-        put(label, std::string_view(quoted, sizeof quoted));
+        label.put(std::string_view(quoted, sizeof quoted));
     } else if constexpr (is_floating<Self>) {
         put_floating(label, static_cast<wider_floating_t<Self, Other>>(value));
     } else {
@@ -285,9 +320,9 @@ void check_values(const A& a, const B& b) {
     const bool agreed = agree(a, b);
     Label label;
     put_value<A, B>(label, a);
-    put(label, agreed ? " == " : " != ");
+    put_verdict(label, agreed);
     put_value<B, A>(label, b);
-    emit_check(agreed, label);
+    append_check_box(agreed, label);
 }
 
 // check_equal of any accepted pair; anything else stops the compilation

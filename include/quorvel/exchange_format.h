@@ -12,7 +12,8 @@
 // [document_offset, image_size) holding NUL-terminated YAML. Unset bytes hold
 // fill_byte. Box texts are stored from text_origin on; a box is the pair of
 // top-level keys quorvel_view_prefix N and quorvel_text_prefix N, and a check
-// box's background is quorvel_pass_colour or quorvel_fail_colour.
+// box's background is quorvel_pass_colour or quorvel_fail_colour. The sizes
+// and colours of the library's boxes follow.
 //
 // The names image_size, document_offset, fill_byte, document_capacity and
 // text_origin are the library's historic ones; every other name carries the
@@ -38,8 +39,28 @@ inline constexpr int quorvel_separator_length = sizeof quorvel_separator - 1;
 inline constexpr char quorvel_view_prefix[] = "View_correctness_";
 inline constexpr char quorvel_text_prefix[] = "Text_correctness_";
 
-// Backgrounds of check boxes: values that agree, values that do not.
+// Box sizes, in pixels: a check box (and an array's spacer and header), an
+// array cell, and the two boxes of the guard (the one that names a fault and
+// the one that shows what the exercise printed), wide enough to read.
+inline constexpr int quorvel_check_width = 200;
+inline constexpr int quorvel_check_height = 20;
+inline constexpr int quorvel_cell_width = 75;
+inline constexpr int quorvel_cell_height = 30;
+inline constexpr int quorvel_notice_width = 500;
+
+// The fontSize every text element carries, whatever size a caller asks for.
+inline constexpr int quorvel_text_size = 18;
+
+// Backgrounds of check boxes: values that agree, values that do not. A check's
+// text is quorvel_check_text_colour.
 inline constexpr char quorvel_pass_colour[] = "rgb(100, 255, 100)";
 inline constexpr char quorvel_fail_colour[] = "red";
+inline constexpr char quorvel_check_text_colour[] = "white";
+
+// Boxes that show rather than check (array spacer, header and cells, printed
+// output): background, text, and the border of an array cell.
+inline constexpr char quorvel_display_colour[] = "white";
+inline constexpr char quorvel_display_text_colour[] = "black";
+inline constexpr char quorvel_cell_border_colour[] = "black";
 
 #endif  // QUORVEL_EXCHANGE_FORMAT_H

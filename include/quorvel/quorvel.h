@@ -70,8 +70,8 @@
 // WHEN THE STUDENT'S CODE FAILS (between init() and quit())
 // ---------------------------------------------------------------------------
 // The host still gets every whole box made so far, plus one red check box
-// (the layout of check_equal's boxes, but 500 wide so that the text can be
-// read) whose text names what happened:
+// (the layout of check_equal's boxes, but quorvel_notice_width, 500, wide so
+// that the text can be read) whose text names what happened:
 //
 //   fatal signal       "crashed: invalid memory access (SIGSEGV)" (SIGBUS too),
 //                      "crashed: arithmetic error, such as a division by zero
@@ -105,7 +105,8 @@
 // kept bytes go:
 //   quit("none"), or exit(0) without quit()   standard output, in order
 //   quit() with any other mode                standard error, whole; and one
-//        box (500 x 20, background "white", text "black", no border) that
+//        box (quorvel_notice_width x quorvel_check_height, 500 x 20,
+//        background "white", text "black", no border) that
 //        shows the first 200 bytes, cut at a UTF-8 character, then
 //        " … (N more bytes)" when cut
 //   a fault, uncaught exception, exit(n != 0) standard error
@@ -338,7 +339,7 @@ void near_equal(A a, B b, quorvel_detail::near_t<A, B> tolerance = 1e-8) {
     const Common x = static_cast<Common>(a);
     const Common y = static_cast<Common>(b);
     const Common difference = x > y ? x - y : y - x;
-    quorvel_detail::emit_near(x, y, difference < tolerance);
+    quorvel_detail::append_near_box(x, y, difference < tolerance);
 }
 
 // ----- Array display ---------------------------------------------------------

@@ -1,0 +1,157 @@
+// The run: init() frames the host's message, reads its id and archives it;
+// quit() and terminate() write the answer. The public globals live here.
+#include "boxes.h"
+#include "guard.h"
+#include "run_state.h"
+#include "warnings.h"
+
+#include <quorvel/primitives.h>
+#include <quorvel/quorvel.h>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+char* mem = nullptr;
+char* yaml = nullptr;
+char* response = nullptr;
+char* query_str = nullptr;
+int incoming_message_id = -1;
+
+using namespace quorvel_internal;
+
+namespace {
+
+constexpr const char* input_directory = "input";
+constexpr mode_t input_directory_mode = 0775;
+constexpr const char* message_id_key = "message_id:";
+constexpr const char* store_input_mode = "store input";
+constexpr const char* none_mode = "none";
+constexpr const char* just_yaml_mode = "just yaml";
+constexpr const char* just_mem_mode = "just mem";
+
+// Modes are whole, case-sensitive strings; null is no mode.
+bool is_mode(const char* mode, const char* name) {
+    return mode != nullptr && std::strcmp(mode, name) == 0;
+}
+
+// Writes the archive input/<id>.txt; warns when it cannot.
+void store_input() {
+    struct stat info {};
+    if (stat(input_directory, &info) != 0 || !S_ISDIR(info.st_mode)) {
+        if (mkdir(input_directory, input_directory_mode) == -1) {
+            warn_init(std::string("unable to create directory ") + input_directory);
+            return;
+        }
+    }
+    if (incoming_message_id < 0) {
+        return;
+    }
+    const std::string path =
+        std::string(input_directory) + "/" + decimal(incoming_message_id) + ".txt";
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        warn_init("unable to open file " + path);
+        return;
+    }
+    file << yaml;
+    file.write(quorvel_separator, quorvel_separator_length);
+    file.write(mem, yaml - mem);
+    file.close();
+    if (!file) {
+        warn_init("unable to write file " + path);
+    }
+}
+
+void read_message_id() {
+    if (length_of(yaml, 0) <= 0) {
+        return;
+    }
+    const Range where = find_value(yaml, message_id_key, true);
+    if (range_second(where) <= 0) {
+        warn_init("unable to find message id!");
+        return;
+    }
+    incoming_message_id = as_integer(yaml, where);
+    if (incoming_message_id < 0) {
+        warn_init("invalid message id " + decimal(incoming_message_id));
+    }
+}
+
+void release_image() {
+    forget_document_end();
+    delete[] mem;
+    mem = nullptr;
+    yaml = nullptr;
+    run_state.image = nullptr;
+    run_state.document = nullptr;
+}
+
+void write_memory(const char* image, const char* document) {
+    if (image != nullptr && document != nullptr) {
+        std::cout.write(image, document - image);
+    }
+}
+
+void write_document(const char* document) {
+    if (document != nullptr) {
+        std::cout << document;
+    } else {
+        std::cout.setstate(std::ios::failbit);
+    }
+}
+
+}  // namespace
+
+void init(const char* mode) {
+    initialize(mem, yaml);
+    run_state.image = mem;
+    run_state.document = yaml;
+    response = new char[image_size];
+    query_str = new char[image_size];
+    query_str[0] = '\0';
+    read_message_id();
+    if (is_mode(mode, store_input_mode)) {
+        store_input();
+    }
+    start_guarding();
+}
+
+bool just_starting() { return incoming_message_id == 0; }
+
+void terminate(const char* image, const char* document) {
+    const bool run_image = image != nullptr && image == mem;
+    if (run_image) {
+        end_guard(false);
+    }
+    const HostOutput to_host;
+    write_document(document);
+    std::cout.write(quorvel_separator, quorvel_separator_length);
+    write_memory(image, document);
+    if (run_image) {
+        release_image();
+    } else {
+        delete[] image;
+    }
+}
+
+void quit(const char* mode) {
+    end_guard(is_mode(mode, none_mode));
+    delete[] response;
+    response = nullptr;
+    if (is_mode(mode, none_mode)) {
+        // Nothing is written.
+    } else if (is_mode(mode, just_yaml_mode)) {
+        write_document(yaml);
+    } else if (is_mode(mode, just_mem_mode)) {
+        write_memory(mem, yaml);
+    } else {
+        terminate(mem, yaml);
+        return;
+    }
+    release_image();
+}

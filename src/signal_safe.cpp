@@ -1,0 +1,213 @@
+// The signal-safe zone; see signal_safe.h for its rule.
+#include "signal_safe.h"
+
+#include "fatal_signals.h"
+
+#include <quorvel/exchange_format.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace quorvel_internal {
+
+RunState run_state;
+struct sigaction previous_fatal_actions[fatal_signal_count];
+
+namespace {
+
+constexpr std::size_t fault_box_size = 1024;   // a fault box's elements, with room to spare
+constexpr std::size_t copy_chunk_size = 4096;  // kept output is copied in pieces this big
+constexpr int longest_character = 4;           // bytes of a UTF-8 character
+
+char fault_box[fault_box_size];
+char copy_chunk[copy_chunk_size];
+
+// The text element's style up to its colour, with quorvel_text_size written
+// in when the library is compiled: one piece to copy per box.
+struct TextStyleOpening {
+    char text[64] = {};
+    std::size_t size = 0;
+
+    constexpr void put(std::string_view piece) {
+        for (const char c : piece) {
+            text[size++] = c;
+        }
+    }
+    constexpr void put_number(int value) {
+        char digits[number_text_size] = {};
+        std::size_t count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value > 0);
+        while (count > 0) {
+            text[size++] = digits[--count];
+        }
+    }
+};
+
+constexpr TextStyleOpening text_style_opening = [] {
+    TextStyleOpening opening;
+    opening.put(":\n  style:\n    fontSize: ");
+    opening.put_number(quorvel_text_size);
+    opening.put("\n    marginLeft: 10\n    color: ");
+    return opening;
+}();
+
+bool continues_character(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
+
+// Writes the exchange stream as quit(nullptr) would, from the last whole
+// box on, with one more box holding text when it fits.
+void write_fault_stream(std::string_view text) {
+    const int fd = stream_out();
+    const char* const image = run_state.image;
+    const char* const document = run_state.document;
+    const Commit done = last_commit();
+    const BoxFields fields{done.boxes + 1, fault_style, done.text_pos, text.size()};
+    const bool text_fits =
+        image != nullptr && text.size() < static_cast<std::size_t>(quorvel_memory_size - done.text_pos);
+    std::size_t box_size = 0;
+    if (document != nullptr && text_fits && done.length <= static_cast<std::size_t>(document_capacity)) {
+        const std::size_t room = static_cast<std::size_t>(document_capacity) + 1 - done.length;
+        box_size = compose_box(fault_box, std::min(room, sizeof fault_box), fields);
+    }
+    if (document != nullptr) {
+        write_all(fd, document, done.length);
+        write_all(fd, fault_box, box_size);
+    }
+    write_text(fd, quorvel_separator);
+    if (image == nullptr) {
+        return;
+    }
+    if (box_size == 0) {
+        write_all(fd, image, static_cast<std::size_t>(quorvel_memory_size));
+        return;
+    }
+    const auto at = static_cast<std::size_t>(done.text_pos);
+    write_all(fd, image, at);
+    write_text(fd, text);
+    write_all(fd, "", 1);
+    const std::size_t after = at + text.size() + 1;
+    write_all(fd, image + after, static_cast<std::size_t>(quorvel_memory_size) - after);
+}
+
+const char* signal_text(int signal) {
+    switch (signal) {
+        case SIGSEGV: return "crashed: invalid memory access (SIGSEGV)";
+        case SIGBUS: return "crashed: invalid memory access (SIGBUS)";
+        case SIGFPE: return "crashed: arithmetic error, such as a division by zero (SIGFPE)";
+        case SIGILL: return "crashed: illegal instruction (SIGILL)";
+        case SIGABRT: return "crashed: the program aborted (SIGABRT)";
+        case SIGTERM: return "stopped: the host ended the program (SIGTERM)";
+        case SIGXCPU: return "stopped: CPU time limit reached (SIGXCPU)";
+        default: return "crashed";
+    }
+}
+
+}  // namespace
+
+Writer& Writer::put_cut(std::string_view head, std::size_t total, std::size_t limit) {
+    std::size_t cut = std::min(total, limit);
+    for (int back = 1; back < longest_character && cut > 0 && cut < total && cut < head.size() &&
+                       continues_character(head[cut]);
+         ++back) {
+        --cut;
+    }
+    put(std::string_view(head.data(), std::min(cut, head.size())));
+    if (cut < total) {
+        put(" ").put(ellipsis).put(" (").number(total - cut).put(" more bytes)");
+    }
+    return *this;
+}
+
+std::size_t compose_box(char* out, std::size_t room, const BoxFields& box) {
+    if (room == 0) {
+        return 0;
+    }
+    const BoxStyle& style = box.style;
+    Writer w{out, room};
+    w.put(quorvel_view_prefix).number(box.number).put(":\n  style:\n    width: ").number(style.width);
+    w.put("\n    height: ").number(style.height);
+    w.put("\n    marginLeft: 10\n    backgroundColor: ").put(style.background);
+    if (!style.border.empty()) {
+        w.put("\n    borderColor: ").put(style.border).put("\n    borderWidth: 2\n");
+    } else {
+        w.put("\n    marginTop: 1\n");
+    }
+    w.put("  children: [").put(quorvel_text_prefix).number(box.number).put("]\n");
+    w.put(quorvel_text_prefix).number(box.number);
+    w.put(std::string_view(text_style_opening.text, text_style_opening.size)).put(style.color);
+    w.put("\n  pos: ").number(box.position).put("\n  len: ").number(box.length).put("\n");
+    if (w.overflowed) {
+        return 0;
+    }
+    out[w.size] = '\0';
+    return w.size;
+}
+
+void write_all(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void write_text(int fd, std::string_view text) { write_all(fd, text.data(), text.size()); }
+
+bool claim_stream() { return !run_state.stream_claimed.exchange(true); }
+
+int stream_out() { return run_state.host_out >= 0 ? run_state.host_out : STDOUT_FILENO; }
+
+void copy_kept_output(int fd) {
+    if (run_state.kept_out < 0) {
+        return;
+    }
+    for (off_t at = 0;;) {
+        const ssize_t n = pread(run_state.kept_out, copy_chunk, sizeof copy_chunk, at);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        write_all(fd, copy_chunk, static_cast<std::size_t>(n));
+        at += n;
+    }
+}
+
+void report_fault(std::string_view text) {
+    if (claim_stream()) {
+        write_fault_stream(text);
+        copy_kept_output(STDERR_FILENO);
+    }
+}
+
+void restore_fatal_signal_actions() {
+    for (std::size_t i = 0; i < fatal_signal_count; ++i) {
+        sigaction(fatal_signals[i], &previous_fatal_actions[i], nullptr);
+    }
+}
+
+// Writes the stream, puts back what handled the signal before init() (the
+// default action or a sanitizer's handler) and raises it again: it is
+// delivered when the handler returns, so the process ends as it would have.
+// The other fatal signals are blocked meanwhile; a fault in here ends the
+// process by the default action.
+void on_fatal_signal(int signal) {
+    const int saved_errno = errno;
+    report_fault(signal_text(signal));
+    restore_fatal_signal_actions();
+    raise(signal);
+    errno = saved_errno;
+}
+
+}  // namespace quorvel_internal

@@ -1,0 +1,118 @@
+// The signal-safe zone: the code a fatal-signal handler runs. It composes
+// boxes, writes the exchange stream after a fault, and keeps the commits
+// that say which boxes are whole.
+//
+// The rule, for everything declared here and everything it calls: no
+// allocation, no stdio, no locks, nothing that can throw (no std::string, no
+// substr, no new), and no function outside the list POSIX gives as
+// async-signal-safe. The zone builds as an object of its own, and the test
+// zone.symbols fails on any symbol that object uses outside that list
+// (tests/zone/allowed_symbols.txt).
+//
+// Ordinary code uses the zone too: every box is composed by compose_box(),
+// and check labels of integers are written by integer_text().
+#ifndef QUORVEL_SRC_SIGNAL_SAFE_H
+#define QUORVEL_SRC_SIGNAL_SAFE_H
+
+#include "box_styles.h"
+#include "run_state.h"
+
+#include <charconv>
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+namespace quorvel_internal {
+
+inline constexpr std::size_t number_text_size = 24;  // the longest 64-bit number and a sign
+inline constexpr char ellipsis[] = "\xE2\x80\xA6";    // U+2026
+
+// The one integer formatter: value in decimal, as printf "%d" or "%llu"
+// writes it, in digits; the byte after the text is free for a NUL. Inlined
+// even where the compiler would not, since every box number takes it.
+template <typename Number>
+[[gnu::always_inline]] inline std::string_view integer_text(char (&digits)[number_text_size],
+                                                            Number value) {
+    const std::to_chars_result written = std::to_chars(digits, digits + number_text_size - 1, value);
+    return {digits, static_cast<std::size_t>(written.ptr - digits)};
+}
+
+// A bounded writer into a caller's buffer: pieces that do not fit leave it
+// marked as overflowed.
+struct Writer {
+    char* out;
+    std::size_t room;  // bytes that may be written, the final NUL included
+    std::size_t size = 0;
+    bool overflowed = false;
+
+    Writer& put(std::string_view piece) {
+        if (overflowed || piece.size() >= room - size) {
+            overflowed = true;
+        } else {
+            std::memcpy(out + size, piece.data(), piece.size());
+            size += piece.size();
+        }
+        return *this;
+    }
+
+    template <typename Number>
+    Writer& number(Number value) {
+        char digits[number_text_size];
+        return put(integer_text(digits, value));
+    }
+
+    // The first bytes of a text of total bytes, cut to at most limit bytes
+    // at a UTF-8 character boundary, then " … (N more bytes)" when cut.
+    // head holds the text's first bytes, at least limit + 1 of them when the
+    // text is longer than limit.
+    Writer& put_cut(std::string_view head, std::size_t total, std::size_t limit);
+};
+
+// What a box is made of, apart from its text.
+struct BoxFields {
+    int number;
+    BoxStyle style;
+    int position;
+    std::size_t length;
+};
+
+// Writes the two elements of a box and a NUL into out, which has room bytes;
+// returns their length, or 0 when they do not fit. The one place that knows
+// the layout of a box.
+std::size_t compose_box(char* out, std::size_t room, const BoxFields& box);
+
+// write(2) until all is written or it fails for good.
+void write_all(int fd, const char* data, std::size_t size);
+void write_text(int fd, std::string_view text);
+
+// Publishes the state after a whole box; last_commit() reads it, also from a
+// signal handler that interrupted commit_boxes().
+inline void commit_boxes(const Commit& commit) {
+    const int next = 1 - run_state.commit_index.load(std::memory_order_relaxed);
+    run_state.commits[next] = commit;
+    std::atomic_signal_fence(std::memory_order_release);
+    run_state.commit_index.store(next, std::memory_order_relaxed);
+}
+
+inline Commit last_commit() {
+    const int index = run_state.commit_index.load(std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_acquire);
+    return run_state.commits[index];
+}
+
+// True for the first caller only: that one writes the stream.
+bool claim_stream();
+
+// Where the stream goes: the host's standard output.
+int stream_out();
+
+// Copies what the exercise printed so far to fd.
+void copy_kept_output(int fd);
+
+// For the first claim only: the stream as quit(nullptr) would write it, with
+// a box that holds text when it fits, then the kept output on standard error.
+void report_fault(std::string_view text);
+
+}  // namespace quorvel_internal
+
+#endif
