@@ -176,12 +176,13 @@ void write_exercises(const std::string& dir) {
         {"red", "int:1:1 int:0:1"},
         {"crash", "int:1:1 ints:7 fault:abort"},  // no sanitizer reports an abort first
         {"hostile", "'box:<b>\"x\"</b> # a%0Ab %00 %FF:red:200:20:18:white:'"},
+        {"redexit", "int:0:1 quit:@null exit:1"},  // a real failed check, then exit 1
     };
     for (const auto& script : scripts) {
         write_file(dir + "/" + script.name, run + script.steps + "\n");
     }
     write_file(dir + "/malformed", "#!/bin/sh\necho not a stream\n");
-    for (const char* name : {"green", "red", "crash", "hostile", "malformed"}) {
+    for (const char* name : {"green", "red", "crash", "hostile", "redexit", "malformed"}) {
         chmod((dir + "/" + name).c_str(), 0755);
     }
 }
@@ -230,18 +231,22 @@ TEST(ViewCheck, ReportsAsTheirReadersSeeThem) {
                       "crashed         ./crash  5 boxes, 1 passed, 0 failed; ./crash crashed: "
                       "signal 6 (Aborted)",
                       "failed          ./hostile  1 box, 0 passed, 1 failed",
-                      "4 programs: 1 passed, 2 failed, 1 with errors; 6 checks: 4 passed, 2 failed"}},
+                      "exited non-zero ./redexit  1 box, 0 passed, 1 failed; ./redexit exited with "
+                      "status 1",
+                      "5 programs: 1 passed, 2 failed, 2 with errors; 7 checks: 4 passed, 3 failed"}},
         {"json", {python, readers, "json", SCHEMA_FILE, "report"},
          {"valid", "./red failed 0", "  2 false \"0 != 1\"", "./crash crashed -6",
           "  5 null \"crashed: the program aborted (SIGABRT)\"",
-          "  1 false \"<b>\\\"x\\\"</b> # a\\nb \\u0000 \\u00ff\"", "summary 4 6 4 2 1"}},
+          "  1 false \"<b>\\\"x\\\"</b> # a\\nb \\u0000 \\u00ff\"", "./redexit exited non-zero 1",
+          "  1 false \"0 != 1\"", "summary 5 7 4 3 2"}},
         {"tap", {"prove", "--exec", "cat", "report"},
-         {"Failed 3/7 subtests ", "report (Wstat: 0 Tests: 7 Failed: 3)", "  Failed tests:  4, 6-7"}},
+         {"Failed 5/9 subtests ", "report (Wstat: 0 Tests: 9 Failed: 5)", "  Failed tests:  4, 6-9"}},
         {"junit", {python, readers, "junit", "report"},
          {"./red 2 1 0", "  \"box 2: 0 != 1\" failure", "./crash 2 0 1", "  \"run\" error",
-          "./hostile 1 1 0", "  \"box 1: <b>\\\"x\\\"</b> # a\\nb \\\\x00 \\\\xFF\" failure"}},
+          "./hostile 1 1 0", "  \"box 1: <b>\\\"x\\\"</b> # a\\nb \\\\x00 \\\\xFF\" failure",
+          "./redexit 2 1 1", "  \"box 1: 0 != 1\" failure"}},
     };
-    const std::vector<std::string> programs = {"./green", "./red", "./crash", "./hostile"};
+    const std::vector<std::string> programs = {"./green", "./red", "./crash", "./hostile", "./redexit"};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.format);
         std::vector<std::string> args = {"--format", c.format, "-j", "1"};

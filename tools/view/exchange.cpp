@@ -227,3 +227,17 @@ BoxKind box_kind(const ViewBox& box) {
     }
     return background->second == quorvel_fail_colour ? BoxKind::failed : BoxKind::display;
 }
+
+bool has_fault_style(const ViewBox& box) {
+    const auto is = [](const std::map<std::string, std::string>& style, const char* key,
+                       const std::string& value) {
+        const auto found = style.find(key);
+        return found != style.end() && found->second == value;
+    };
+    return is(box.style, "width", std::to_string(quorvel_notice_width)) &&
+           is(box.style, "height", std::to_string(quorvel_check_height)) &&
+           is(box.style, "backgroundColor", quorvel_fail_colour) &&
+           box.style.count("borderColor") == 0 &&
+           is(box.text_style, "fontSize", std::to_string(quorvel_text_size)) &&
+           is(box.text_style, "color", quorvel_check_text_colour);
+}

@@ -60,6 +60,11 @@ HostView read_as_host(const std::string& stream);
 enum class BoxKind { passed, failed, display };
 BoxKind box_kind(const ViewBox& box);
 
+// True for a box in the exact style of the one the library adds when the
+// exercise faults (quorvel_notice_width wide, a failed check's colours, no
+// border). Only the last box of a run that ended badly is taken for it.
+bool has_fault_style(const ViewBox& box);
+
 // "" when the boxes lie as the library writes them: numbered 1, 2, ... in
 // document order, each with its own text element as its only child, texts
 // packed from text_origin with a NUL after each, inside the memory area.

@@ -217,7 +217,7 @@ RunCounts count_run(const ProgramRun& run) {
                                                          : BoxRole::display);
     }
     if (ends_by_fault(counts.status) && !counts.roles.empty() &&
-        counts.roles.back() == BoxRole::failed_check) {
+        has_fault_style(run.view.boxes.back())) {
         counts.roles.back() = BoxRole::fault;
     }
     for (const BoxRole role : counts.roles) {

@@ -37,7 +37,8 @@ struct ProgramRun {
 
 // How each box of a run counts. The red box that the library adds when a
 // program faults (the last box of a run that crashed, timed out or exited
-// non-zero) is the run's error, not a failed check.
+// non-zero, in the fault box's exact style) is the run's error, not a failed
+// check.
 enum class BoxRole { passed_check, failed_check, display, fault };
 
 struct RunCounts {
