@@ -7,9 +7,23 @@
 
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
+
+// The boxes' sizes and colours as hosts know them; the tests below spell
+// them out, and these pin the library's constants to them.
+static_assert(quorvel_check_width == 200 && quorvel_check_height == 20);
+static_assert(quorvel_cell_width == 75 && quorvel_cell_height == 30);
+static_assert(quorvel_notice_width == 500);
+static_assert(quorvel_text_size == 18);
+static_assert(std::string_view(quorvel_pass_colour) == "rgb(100, 255, 100)");
+static_assert(std::string_view(quorvel_fail_colour) == "red");
+static_assert(std::string_view(quorvel_check_text_colour) == "white");
+static_assert(std::string_view(quorvel_display_colour) == "white");
+static_assert(std::string_view(quorvel_display_text_colour) == "black");
+static_assert(std::string_view(quorvel_cell_border_colour) == "black");
 
 const std::string green = quorvel_pass_colour;
 const std::string left_out_warning =
