@@ -13,6 +13,9 @@
 
 #include <quorvel/quorvel.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -144,6 +147,20 @@ void check_answer(const std::string& image, const std::string& answer) {
     require(box_layout_problem(view).empty());
 }
 
+// What quit() writes to standard output, caught in a memory file.
+std::string answer_of_quit() {
+    const int capture = memfd_create("answer", MFD_CLOEXEC);
+    const int saved = dup(STDOUT_FILENO);
+    require(capture >= 0 && saved >= 0 && dup2(capture, STDOUT_FILENO) >= 0);
+    quit(nullptr);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    std::string answer(static_cast<std::size_t>(lseek(capture, 0, SEEK_END)), '\0');
+    require(pread(capture, answer.data(), answer.size(), 0) == static_cast<ssize_t>(answer.size()));
+    close(capture);
+    return answer;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -153,19 +170,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t op_count = size > 0 ? std::min<std::size_t>(data[size - 1], size - 1) : 0;
     const std::size_t stream_size = size > 0 ? size - 1 - op_count : 0;
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), stream_size));
-    quorvel_fuzz_restart_boxes();
+    quorvel_fuzz_restart();
     swap_into_position(in, mem, yaml);
     const std::string image = reference_image(data, stream_size);
     Ops ops{data + stream_size, op_count};
     while (ops.more()) {
         run_op(ops);
     }
-    std::ostringstream answer;
-    std::streambuf* const saved = std::cout.rdbuf(answer.rdbuf());
-    std::cout.clear();
-    quit(nullptr);
-    std::cout.rdbuf(saved);
-    check_answer(image, answer.str());
+    check_answer(image, answer_of_quit());
     require(mem == nullptr && yaml == nullptr);
     return 0;
 }

@@ -1,5 +1,6 @@
 // Array display: a spacer box, a header box naming the element type, then
-// one bordered cell per element.
+// one bordered cell per element, all appended under one hold of the box lock
+// so that they stay together.
 #include "boxes.h"
 #include "signal_safe.h"
 
@@ -15,32 +16,30 @@ namespace {
 constexpr char null_cell[] = "\xE2\x9D\x9A";  // U+275A stands for a NUL byte
 
 template <typename Number>
-void show_number_cell(Number value) {
-    char digits[number_text_size];
-    const std::string_view text = integer_text(digits, value);
-    digits[text.size()] = '\0';
-    append_box(text, cell_style);
+void show_numbers(const Number* values, std::size_t count) {
+    Boxes boxes;
+    boxes.append("", header_style);
+    boxes.append("int", header_style);
+    for (std::size_t i = 0; values != nullptr && i < count; ++i) {
+        char digits[number_text_size];
+        const std::string_view text = integer_text(digits, values[i]);
+        digits[text.size()] = '\0';
+        boxes.append(text, cell_style);
+    }
 }
 
 }  // namespace
 
-namespace quorvel_detail {
-
-void show_array_header(const char* type_name) {
-    append_box("", header_style);
-    append_box(type_name, header_style);
+void quorvel_detail::show_int_cells(const long long* values, std::size_t count) {
+    show_numbers(values, count);
 }
 
-void show_int_cell(long long value) { show_number_cell(value); }
-void show_int_cell(unsigned long long value) { show_number_cell(value); }
-
-}  // namespace quorvel_detail
+void quorvel_detail::show_int_cells(const unsigned long long* values, std::size_t count) {
+    show_numbers(values, count);
+}
 
 void show_int_array(const int* values, int count) {
-    quorvel_detail::show_array_header("int");
-    for (int i = 0; values != nullptr && i < count; ++i) {
-        show_number_cell(values[i]);
-    }
+    show_numbers(values, static_cast<std::size_t>(std::max(count, 0)));
 }
 
 void show_char_array(std::string_view chars) {
@@ -53,10 +52,12 @@ void show_char_array(const std::vector<char>& chars) {
 }
 
 void show_char_array(const char* chars, int count) {
-    quorvel_detail::show_array_header("char");
+    Boxes boxes;
+    boxes.append("", header_style);
+    boxes.append("char", header_style);
     for (int i = 0; chars != nullptr && i < count; ++i) {
         const char quoted[] = {'\'', chars[i], '\'', '\0'};
-        append_box(chars[i] == '\0' ? std::string_view(null_cell) : std::string_view(quoted, 3),
-                   cell_style);
+        boxes.append(chars[i] == '\0' ? std::string_view(null_cell) : std::string_view(quoted, 3),
+                     cell_style);
     }
 }

@@ -9,6 +9,7 @@
 #include <quorvel/quorvel.h>
 
 #include <cstring>
+#include <thread>
 
 using namespace quorvel_internal;
 
@@ -39,6 +40,10 @@ void warn_box_left_out() {
 
 namespace quorvel_internal {
 
+namespace {
+
+BoxLock box_lock;
+
 // The document only grows between boxes, so the scan starts where the last
 // one ended. Bounded by the document area.
 std::size_t document_length() {
@@ -54,12 +59,19 @@ std::size_t document_length() {
     return run_state.known_length;
 }
 
-void forget_document_end() {
-    run_state.known_document = nullptr;
-    run_state.known_length = 0;
+}  // namespace
+
+void BoxLock::lock() {
+    while (locked_.exchange(true, std::memory_order_acquire)) {
+        while (locked_.load(std::memory_order_relaxed)) {
+            std::this_thread::yield();
+        }
+    }
 }
 
-void append_box(std::string_view text, const BoxStyle& style) {
+Boxes::Boxes() : lock_(box_lock) {}
+
+void Boxes::append(std::string_view text, const BoxStyle& style) {
     const Commit before = last_commit();
     const std::size_t text_room = static_cast<std::size_t>(quorvel_memory_size - before.text_pos);
     if (mem == nullptr || yaml == nullptr || text.size() >= text_room) {
@@ -74,10 +86,24 @@ void append_box(std::string_view text, const BoxStyle& style) {
         warn_box_left_out();
         return;
     }
-    append(yaml + length, box_buffer);
+    ::append(yaml + length, box_buffer);
     store_text(before.text_pos, text);
     commit_boxes(Commit{length + box_size, fields.number,
                         before.text_pos + static_cast<int>(text.size()) + 1});
+}
+
+void Boxes::commit_document() {
+    Commit now = last_commit();
+    now.length = yaml != nullptr ? document_length() : 0;
+    commit_boxes(now);
+}
+
+void append_box(std::string_view text, const BoxStyle& style) { Boxes().append(text, style); }
+
+void forget_document_end() {
+    const Boxes lock;
+    run_state.known_document = nullptr;
+    run_state.known_length = 0;
 }
 
 }  // namespace quorvel_internal
@@ -88,8 +114,9 @@ void text_in_box(std::string text, std::string background, int width, int height
 }
 
 #ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-void quorvel_fuzz_restart_boxes() {
+void quorvel_fuzz_restart() {
     forget_document_end();
     commit_boxes(Commit{});
+    run_state.stream_claimed = false;
 }
 #endif

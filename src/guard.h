@@ -6,28 +6,23 @@
 
 namespace quorvel_internal {
 
-// init(), last: installs the fatal-signal handlers, the terminate handler and
-// the exit hook, and keeps standard output.
+// init(), last: saves the host's standard output, installs the fatal-signal
+// handlers, the terminate handler and the exit hook, and keeps standard
+// output. The calling process becomes the one that writes the stream.
 void start_guarding();
 
-// quit(), and terminate() of the run's image: claims the stream, settles the
-// kept output (to standard output when nothing is sent, else to standard
-// error with a box that shows its first bytes) and puts everything back.
+// quit(), and terminate() of the run's image, in the process that called
+// init(): settles the kept output (to standard output when nothing is sent,
+// else to standard error with a box that shows its first bytes) and puts
+// everything back. In a forked child it does nothing.
 void end_guard(bool nothing_sent);
 
-// While the guard keeps standard output, the library's own writes to it
-// (terminate() of an image of the exercise's) go to the host: for the
-// lifetime of this object, file descriptor 1 is the host's again.
-class HostOutput {
-public:
-    HostOutput();
-    ~HostOutput();
-    HostOutput(const HostOutput&) = delete;
-    HostOutput& operator=(const HostOutput&) = delete;
+// Flushes std::cout and C stdio's stdout, so that what the exercise printed
+// goes before the library's own writes.
+void flush_exercise_output();
 
-private:
-    bool active_;
-};
+// Closes the host's saved standard output once the stream is written.
+void close_host_output();
 
 }  // namespace quorvel_internal
 

@@ -2,7 +2,7 @@
 // quit() and terminate() write the answer. The public globals live here.
 #include "boxes.h"
 #include "guard.h"
-#include "run_state.h"
+#include "signal_safe.h"
 #include "warnings.h"
 
 #include <quorvel/primitives.h>
@@ -91,18 +91,35 @@ void release_image() {
     run_state.document = nullptr;
 }
 
-void write_memory(const char* image, const char* document) {
-    if (image != nullptr && document != nullptr) {
-        std::cout.write(image, document - image);
+// Writes to the host's standard output with write(2), so that no state of
+// stdio or std::cout can lose or split the stream; nothing once silenced.
+void write_out(const char* data, std::size_t size) {
+    if (!run_state.output_silenced) {
+        write_all(stream_out(), data, size);
     }
 }
 
+void write_memory(const char* image, const char* document) {
+    if (image != nullptr && document != nullptr) {
+        write_out(image, static_cast<std::size_t>(document - image));
+    }
+}
+
+// A null document silences the library's output from then on, as a failed
+// std::cout would, and std::cout is put into its failed state too.
 void write_document(const char* document) {
     if (document != nullptr) {
-        std::cout << document;
+        write_out(document, std::strlen(document));
     } else {
+        run_state.output_silenced = true;
         std::cout.setstate(std::ios::failbit);
     }
+}
+
+void write_stream(const char* image, const char* document) {
+    write_document(document);
+    write_out(quorvel_separator, quorvel_separator_length);
+    write_memory(image, document);
 }
 
 }  // namespace
@@ -125,13 +142,14 @@ bool just_starting() { return incoming_message_id == 0; }
 
 void terminate(const char* image, const char* document) {
     const bool run_image = image != nullptr && image == mem;
+    const bool claimed = !run_image || claim_stream();
     if (run_image) {
         end_guard(false);
     }
-    const HostOutput to_host;
-    write_document(document);
-    std::cout.write(quorvel_separator, quorvel_separator_length);
-    write_memory(image, document);
+    if (claimed) {
+        flush_exercise_output();
+        write_stream(image, document);
+    }
     if (run_image) {
         release_image();
     } else {
@@ -140,18 +158,22 @@ void terminate(const char* image, const char* document) {
 }
 
 void quit(const char* mode) {
+    const bool claimed = claim_stream();
     end_guard(is_mode(mode, none_mode));
     delete[] response;
     response = nullptr;
-    if (is_mode(mode, none_mode)) {
-        // Nothing is written.
-    } else if (is_mode(mode, just_yaml_mode)) {
-        write_document(yaml);
-    } else if (is_mode(mode, just_mem_mode)) {
-        write_memory(mem, yaml);
-    } else {
-        terminate(mem, yaml);
-        return;
+    if (claimed) {
+        flush_exercise_output();
+        if (is_mode(mode, none_mode)) {
+            // Nothing is written.
+        } else if (is_mode(mode, just_yaml_mode)) {
+            write_document(yaml);
+        } else if (is_mode(mode, just_mem_mode)) {
+            write_memory(mem, yaml);
+        } else {
+            write_stream(mem, yaml);
+        }
+        close_host_output();
     }
     release_image();
 }

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 
 namespace quorvel_internal {
@@ -21,26 +22,55 @@ struct Commit {
     int text_pos = text_origin;  // where the next box text goes in the memory area
 };
 
+// A commit packed in one word, so that any thread, and a signal handler that
+// interrupted the commit, reads it whole: the document length in the low
+// bits, the text position above it, the box count on top.
+inline constexpr int commit_length_bits = 17;
+inline constexpr int commit_text_bits = 14;
+inline constexpr int commit_box_bits = 64 - commit_length_bits - commit_text_bits;
+static_assert(document_capacity < (1 << commit_length_bits));
+static_assert(quorvel_memory_size < (1 << commit_text_bits));
+
+constexpr std::uint64_t pack_commit(const Commit& commit) {
+    return static_cast<std::uint64_t>(commit.length) |
+           (static_cast<std::uint64_t>(commit.text_pos) << commit_length_bits) |
+           (static_cast<std::uint64_t>(commit.boxes) << (commit_length_bits + commit_text_bits));
+}
+
+constexpr Commit unpack_commit(std::uint64_t word) {
+    constexpr std::uint64_t length_mask = (std::uint64_t{1} << commit_length_bits) - 1;
+    constexpr std::uint64_t text_mask = (std::uint64_t{1} << commit_text_bits) - 1;
+    return Commit{static_cast<std::size_t>(word & length_mask),
+                  static_cast<int>(word >> (commit_length_bits + commit_text_bits)),
+                  static_cast<int>((word >> commit_length_bits) & text_mask)};
+}
+
 struct RunState {
     // The image init() framed, which the library owns until quit(), and
     // writes after a fault whatever the exercise did to mem and yaml.
     char* image = nullptr;
     char* document = nullptr;
 
-    // Where the box writer last found the end of the document.
+    // Where the box writer last found the end of the document (under the
+    // box lock).
     const char* known_document = nullptr;
     std::size_t known_length = 0;
 
-    // The last commit, in two slots: a signal can interrupt a commit, so
-    // commit_index names the slot that is whole.
-    Commit commits[2];
-    std::atomic<int> commit_index{0};
+    // The last commit, published with release and read with acquire.
+    std::atomic<std::uint64_t> commit{pack_commit(Commit{})};
+
+    // The process that called init(): the only one that writes a stream or
+    // passes kept output on. 0 before init(): any process may.
+    int owner = 0;
 
     // The guard, between init() and quit().
-    bool guarding = false;
+    std::atomic<bool> guarding{false};
     std::atomic<bool> stream_claimed{false};  // the stream is written at most once
-    int host_out = -1;  // the host's standard output, while the exercise's is kept
-    int kept_out = -1;  // what keeps the exercise's standard output
+    bool output_silenced = false;  // terminate() of a null document: nothing more is written
+    int host_out = -1;             // the host's standard output, saved by init()
+    int kept_out = -1;             // the pipe that keeps the exercise's output: reading end
+    int kept_in = -1;              // and a writing end of it, to tell when it is full
+    std::size_t kept_limit = 0;    // what the pipe holds
     bool stdout_was_line_buffered = false;
     std::terminate_handler previous_terminate = nullptr;
 
@@ -55,9 +85,10 @@ extern RunState run_state;
 }  // namespace quorvel_internal
 
 #ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-// Fuzzing runs many exchanges in one process; this restarts box numbers and
-// text positions for the next one. Fuzzing builds only.
-void quorvel_fuzz_restart_boxes();
+// Fuzzing runs many exchanges in one process; this restarts box numbers,
+// text positions and the claim on the stream for the next one. Fuzzing
+// builds only.
+void quorvel_fuzz_restart();
 #endif
 
 #endif

@@ -5,10 +5,17 @@
 
 #include <quorvel/exchange_format.h>
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+
+#ifdef QUORVEL_COVERAGE_DUMP
+// gcov's counts of a process that a signal ends are written here, since the
+// process never reaches exit(). GCC's <gcov.h> declares it without C linkage.
+extern "C" void __gcov_dump(void);
+#endif
 
 namespace quorvel_internal {
 
@@ -18,11 +25,15 @@ struct sigaction previous_fatal_actions[fatal_signal_count];
 namespace {
 
 constexpr std::size_t fault_box_size = 1024;   // a fault box's elements, with room to spare
-constexpr std::size_t copy_chunk_size = 4096;  // kept output is copied in pieces this big
+constexpr std::size_t copy_chunk_size = 4096;  // kept output is moved in pieces this big
+constexpr std::size_t cut_line_size = 128;
 constexpr int longest_character = 4;           // bytes of a UTF-8 character
+constexpr std::size_t kibibyte = 1024;
+constexpr std::size_t mebibyte = kibibyte * kibibyte;
 
 char fault_box[fault_box_size];
 char copy_chunk[copy_chunk_size];
+char cut_line[cut_line_size];
 
 // The text element's style up to its colour, with quorvel_text_size written
 // in when the library is compiled: one piece to copy per box.
@@ -108,7 +119,8 @@ const char* signal_text(int signal) {
 
 }  // namespace
 
-Writer& Writer::put_cut(std::string_view head, std::size_t total, std::size_t limit) {
+Writer& Writer::put_cut(std::string_view head, std::size_t total, std::size_t limit,
+                        std::string_view note) {
     std::size_t cut = std::min(total, limit);
     for (int back = 1; back < longest_character && cut > 0 && cut < total && cut < head.size() &&
                        continues_character(head[cut]);
@@ -117,9 +129,16 @@ Writer& Writer::put_cut(std::string_view head, std::size_t total, std::size_t li
     }
     put(std::string_view(head.data(), std::min(cut, head.size())));
     if (cut < total) {
-        put(" ").put(ellipsis).put(" (").number(total - cut).put(" more bytes)");
+        put(" ").put(ellipsis).put(" (").number(total - cut).put(" more bytes").put(note).put(")");
     }
     return *this;
+}
+
+Writer& Writer::size_text(std::size_t bytes) {
+    if (bytes % mebibyte == 0) {
+        return number(bytes / mebibyte).put(" MiB");
+    }
+    return number(bytes / kibibyte).put(" KiB");
 }
 
 std::size_t compose_box(char* out, std::size_t room, const BoxFields& box) {
@@ -163,31 +182,51 @@ void write_all(int fd, const char* data, std::size_t size) {
 
 void write_text(int fd, std::string_view text) { write_all(fd, text.data(), text.size()); }
 
-bool claim_stream() { return !run_state.stream_claimed.exchange(true); }
+bool in_owner() { return run_state.owner == 0 || run_state.owner == getpid(); }
+
+bool claim_stream() { return in_owner() && !run_state.stream_claimed.exchange(true); }
 
 int stream_out() { return run_state.host_out >= 0 ? run_state.host_out : STDOUT_FILENO; }
 
-void copy_kept_output(int fd) {
+KeptOutput pass_on_kept_output(int fd, char* head, std::size_t head_size) {
+    KeptOutput kept;
     if (run_state.kept_out < 0) {
-        return;
+        return kept;
     }
-    for (off_t at = 0;;) {
-        const ssize_t n = pread(run_state.kept_out, copy_chunk, sizeof copy_chunk, at);
+    // Full now: the exercise's writes past the limit failed.
+    pollfd room{run_state.kept_in, POLLOUT, 0};
+    kept.reached_limit = poll(&room, 1, 0) == 0;
+    char last = '\n';
+    for (;;) {
+        const ssize_t n = read(run_state.kept_out, copy_chunk, sizeof copy_chunk);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            return;
+            break;
         }
-        write_all(fd, copy_chunk, static_cast<std::size_t>(n));
-        at += n;
+        const auto size = static_cast<std::size_t>(n);
+        if (kept.total < head_size) {
+            std::memcpy(head + kept.total, copy_chunk, std::min(size, head_size - kept.total));
+        }
+        write_all(fd, copy_chunk, size);
+        kept.total += size;
+        last = copy_chunk[size - 1];
     }
+    if (kept.reached_limit) {
+        Writer line{cut_line, sizeof cut_line};
+        line.put(last == '\n' ? "" : "\n");
+        line.put("quorvel: the printed output reached its limit of ").size_text(run_state.kept_limit);
+        line.put("; what followed was left out\n");
+        write_all(fd, cut_line, line.size);
+    }
+    return kept;
 }
 
 void report_fault(std::string_view text) {
     if (claim_stream()) {
         write_fault_stream(text);
-        copy_kept_output(STDERR_FILENO);
+        pass_on_kept_output(STDERR_FILENO, nullptr, 0);
     }
 }
 
@@ -208,6 +247,9 @@ void on_fatal_signal(int signal) {
     restore_fatal_signal_actions();
     raise(signal);
     errno = saved_errno;
+#ifdef QUORVEL_COVERAGE_DUMP
+    __gcov_dump();  // the raised signal waits until the handler returns
+#endif
 }
 
 }  // namespace quorvel_internal

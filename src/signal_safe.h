@@ -62,10 +62,14 @@ struct Writer {
     }
 
     // The first bytes of a text of total bytes, cut to at most limit bytes
-    // at a UTF-8 character boundary, then " … (N more bytes)" when cut.
-    // head holds the text's first bytes, at least limit + 1 of them when the
-    // text is longer than limit.
-    Writer& put_cut(std::string_view head, std::size_t total, std::size_t limit);
+    // at a UTF-8 character boundary, then " … (N more bytes)" when cut, with
+    // note before the closing parenthesis. head holds the text's first bytes,
+    // at least limit + 1 of them when the text is longer than limit.
+    Writer& put_cut(std::string_view head, std::size_t total, std::size_t limit,
+                    std::string_view note = "");
+
+    // A size in bytes as "N MiB" when it is a whole number of MiB, else "N KiB".
+    Writer& size_text(std::size_t bytes);
 };
 
 // What a box is made of, apart from its text.
@@ -85,29 +89,36 @@ std::size_t compose_box(char* out, std::size_t room, const BoxFields& box);
 void write_all(int fd, const char* data, std::size_t size);
 void write_text(int fd, std::string_view text);
 
-// Publishes the state after a whole box; last_commit() reads it, also from a
-// signal handler that interrupted commit_boxes().
+// Publishes the state after a whole box, after its bytes: a thread or a
+// signal handler that reads the commit sees them too.
 inline void commit_boxes(const Commit& commit) {
-    const int next = 1 - run_state.commit_index.load(std::memory_order_relaxed);
-    run_state.commits[next] = commit;
-    std::atomic_signal_fence(std::memory_order_release);
-    run_state.commit_index.store(next, std::memory_order_relaxed);
+    run_state.commit.store(pack_commit(commit), std::memory_order_release);
 }
 
 inline Commit last_commit() {
-    const int index = run_state.commit_index.load(std::memory_order_relaxed);
-    std::atomic_signal_fence(std::memory_order_acquire);
-    return run_state.commits[index];
+    return unpack_commit(run_state.commit.load(std::memory_order_acquire));
 }
 
-// True for the first caller only: that one writes the stream.
+// True in the process that called init() (or in any, before it).
+bool in_owner();
+
+// True for the first caller in that process only: that one writes the stream.
 bool claim_stream();
 
-// Where the stream goes: the host's standard output.
+// Where the stream goes: the host's standard output, as init() saved it.
 int stream_out();
 
-// Copies what the exercise printed so far to fd.
-void copy_kept_output(int fd);
+// What pass_on_kept_output() found: the bytes kept, and whether the pipe was
+// full, so that what was printed past its limit was left out.
+struct KeptOutput {
+    std::size_t total = 0;
+    bool reached_limit = false;
+};
+
+// Moves what the exercise printed so far to fd; its first head_size bytes
+// are also copied to head. When the limit was reached, one more line on fd
+// says so.
+KeptOutput pass_on_kept_output(int fd, char* head, std::size_t head_size);
 
 // For the first claim only: the stream as quit(nullptr) would write it, with
 // a box that holds text when it fits, then the kept output on standard error.

@@ -144,9 +144,9 @@ void put_list_rest(Label& label, std::size_t more);  // ", … (N more)"
 void append_check_box(bool agree, Label& label);   // the box of a check_equal
 void append_near_box(double a, double b, bool agree);  // labels by printf "%f"
 void append_near_box(long double a, long double b, bool agree);  // by "%Lf"
-void show_array_header(const char* type_name);
-void show_int_cell(long long value);
-void show_int_cell(unsigned long long value);
+// show_int_array of count values, widened: its boxes stay together.
+void show_int_cells(const long long* values, std::size_t count);
+void show_int_cells(const unsigned long long* values, std::size_t count);
 
 inline constexpr std::size_t shown_elements = 10;
 

@@ -35,7 +35,7 @@
 // "Warning:  did not reach EOF after 100000 characters." which has no newline.
 //
 // ---------------------------------------------------------------------------
-// GLOBALS (all process-wide, unguarded; the library is single-threaded)
+// GLOBALS (all process-wide and unguarded; see THREADS for the calls)
 // ---------------------------------------------------------------------------
 //   mem                  owning pointer to the exchange image; null before
 //                        init() and after quit().
@@ -67,6 +67,23 @@
 // position in the memory area; neither is ever reset within a process.
 //
 // ---------------------------------------------------------------------------
+// THREADS AND FORKED CHILDREN
+// ---------------------------------------------------------------------------
+// Checks, show_correctness_box(), text_in_box() and the array displays may be
+// called from several threads at once: each box is whole and gets the next
+// number, and the boxes of one array display stay together. init(), quit()
+// and terminate() are not for calling while other threads add boxes, and
+// the globals above are not guarded. A fault in any thread sends every box
+// made so far, once.
+//
+// A child made by fork() without exec is not the run: its boxes are its own
+// and never sent. In the child, a crash, an uncaught exception, exit(n) for
+// any n and quit() write nothing to the shared standard output and pass no
+// kept output on; the child ends as it would without the library. What the
+// child prints while the parent keeps standard output is kept with the
+// parent's.
+//
+// ---------------------------------------------------------------------------
 // WHEN THE STUDENT'S CODE FAILS (between init() and quit())
 // ---------------------------------------------------------------------------
 // The host still gets every whole box made so far, plus one red check box
@@ -83,12 +100,17 @@
 //   uncaught exception "uncaught exception: <what()>" for a std::exception
 //                      (what() cut to 200 bytes as below), else "uncaught
 //                      exception that is not a std::exception".
+//   std::terminate()   "terminate called without an active exception" (also
+//   without exception  a std::thread destroyed unjoined); then SIGABRT, as
+//                      without the library.
 //   exit(n), n != 0    "exited with status <n> before the exercise finished"
 //   (or return n from main)
 //
 // The stream is written as quit(nullptr) would write it, at most once per
-// process: quit() claims it first, so a fault during or after quit() adds
-// nothing. Then the process ends as it would have without the library: the
+// process, with write(2) to the standard output the host gave (init() keeps
+// a copy of it), so no state of stdio or std::cout can lose or split it:
+// quit() claims it first, so a fault during or after quit() adds nothing.
+// Then the process ends as it would have without the library: the
 // signal's earlier disposition (the default, or a sanitizer's handler) is put
 // back and the signal raised again; an exception goes on to the terminate
 // handler that was set before init() (by default abort(), whose SIGABRT then
@@ -99,23 +121,28 @@
 // one) ends the process itself, without a stream.
 //
 // Standard output of the exercise: whatever it writes there between init()
-// and quit() (printf, std::cout, write(1, ...)) never lands inside the
-// stream. init() flushes C stdio and std::cout, then keeps file descriptor 1
-// in an unlinked temporary file (in TMPDIR, else /tmp) until quit(). Where the
-// kept bytes go:
+// and quit() (printf, std::cout, write(1, ...), a program it runs) never
+// lands inside the stream. init() flushes C stdio and std::cout, then sends
+// file descriptor 1 into a pipe until quit(). The pipe holds at most 1 MiB
+// (less where the system allows less); printing past that neither blocks nor
+// ends the program: the writes fail at once and are left out. Where the kept
+// bytes go:
 //   quit("none"), or exit(0) without quit()   standard output, in order
-//   quit() with any other mode                standard error, whole; and one
-//        box (quorvel_notice_width x quorvel_check_height, 500 x 20,
-//        background "white", text "black", no border) that
-//        shows the first 200 bytes, cut at a UTF-8 character, then
-//        " … (N more bytes)" when cut
+//   quit() with any other mode                standard error; and one box
+//        (quorvel_notice_width x quorvel_check_height, 500 x 20, background
+//        "white", text "black", no border) that shows the first 200 bytes,
+//        cut at a UTF-8 character, then " … (N more bytes)" when cut, or
+//        " … (N more bytes, then cut at 1 MiB)" when the pipe filled
 //   a fault, uncaught exception, exit(n != 0) standard error
+// When the pipe filled, the kept bytes are followed by the line "quorvel: the
+// printed output reached its limit of 1 MiB; what followed was left out".
 // Nothing printed, nothing added: the output is what it was without the
 // guard. While kept, C stdio's stdout is line-buffered, as on a terminal, so
 // printed lines survive a crash (a partial line still in the buffer is lost);
-// quit() puts its buffering back. When no temporary file can be made,
-// standard output is left alone. Output before init() and after quit() is
-// never touched.
+// quit() puts its buffering back and clears the error that a write past the
+// limit left on stdout and std::cout. When no pipe can be made (no file
+// descriptors left), standard output is left alone. Output before init() and
+// after quit() is never touched.
 // ---------------------------------------------------------------------------
 #ifndef QUORVEL_QUORVEL_H
 #define QUORVEL_QUORVEL_H
@@ -357,10 +384,12 @@ void show_int_array(const Container& values) {
     static_assert(quorvel_detail::is_list<Container> &&
                       quorvel_detail::is_integer<quorvel_detail::element_t<Container>>,
                   "show_int_array shows a std::vector or std::array of integers");
-    quorvel_detail::show_array_header("int");
+    std::vector<decltype(quorvel_detail::widest(*std::begin(values)))> widened;
+    widened.reserve(values.size());
     for (const auto& value : values) {
-        quorvel_detail::show_int_cell(quorvel_detail::widest(value));
+        widened.push_back(quorvel_detail::widest(value));
     }
+    quorvel_detail::show_int_cells(widened.data(), widened.size());
 }
 
 // Cells: 'c' (three bytes, the byte unchanged even above 127) for a non-NUL
