@@ -163,6 +163,10 @@ TEST(OutputModes, ASecondQuitWritesAndFreesNothing) {
 TEST(OutputModes, TerminateWritesAnyImageAndANullDocumentSilencesOutput) {
     const ChildResult own = run_exercise(full_stream("message_id: 1", "z"), {"@null", "@null", "terminate:empty"});
     EXPECT_TRUE(same_bytes(own.out, full_stream("", memory_area()) + full_stream("message_id: 1\n", memory_area("z"))));
+    // The run's own image: its stream once, as quit() would write it; quit() adds nothing.
+    const ChildResult run = run_exercise(full_stream("message_id: 1", "z"), {"@null", "@null", "terminate:run"});
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(same_bytes(run.out, full_stream("message_id: 1\n", memory_area("z"))));
     const ChildResult null = run_exercise(full_stream("message_id: 1", "z"), {"@null", "@null", "terminate:null"});
     EXPECT_EQ(null.exit_code, 0);
     EXPECT_EQ(null.out, "");

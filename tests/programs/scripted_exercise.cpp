@@ -21,11 +21,14 @@
 //   append:TEXT                      appends TEXT to the document itself
 //   terminate:empty                  terminate() of an image of its own
 //   terminate:null                   terminate(nullptr, nullptr)
+//   terminate:run                    terminate(mem, yaml): the run's own image
 //   print:HOW:TEXT                   TEXT on standard output through HOW:
 //                                    cout, printf or write (write(2) to fd 1)
 //   fault:KIND                       null (a write through a null pointer),
 //                                    recurse (without end), divzero, abort,
-//                                    throw (std::runtime_error "boom"), throw42
+//                                    throw (std::runtime_error "boom"), throw42,
+//                                    trap (an illegal instruction), bus (a read
+//                                    of a mapped page past the end of its file)
 //   typed:TA:A:TB:B                  check_equal of two numbers of the named
 //                                    types: i8 u8 schar uchar char bool short
 //                                    ushort int uint long ulong ll ull size
@@ -49,15 +52,36 @@
 //   await-term                       "checks done" on standard error, then
 //                                    waits for a signal
 //   cpu-limit                        a CPU-time limit of 1 s, then a busy loop
-// An INIT_MODE of "@noinit" skips init(), a QUIT_MODE of "@noquit" skips quit().
+//   print-many:MIB                   MIB MiB of numbered lines on standard output
+//   print-loop                       4 MiB of lines, "printed" on standard
+//                                    error, then lines without end
+//   std-terminate                    std::terminate() without an exception
+//   forget-join                      a std::thread destroyed unjoined
+//   threads:T:N                      T threads, each N check_equal and one
+//                                    show_int_array of {T*1000, T*1000+1, +2}
+//   threads-fault:T                  T threads appending 50 checks each;
+//                                    once 100 boxes are made, an abort
+//   fork:KIND                        a child that exits 3 (exit3), prints and
+//                                    exits 0 (print0), crashes (crash) or
+//                                    calls quit (quit); the parent waits and
+//                                    writes "child: exited N" or "child:
+//                                    signal N" on standard error
+// An INIT_MODE of "@noinit" skips init(), "@nofiles" calls init(nullptr) with
+// room for one more file descriptor only (so the guard cannot make its
+// pipe), and a QUIT_MODE of "@noquit" skips quit().
 #include <quorvel/primitives.h>
 #include <quorvel/quorvel.h>
 
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <exception>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +89,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -122,6 +147,13 @@ void fault(const std::string& kind) {
         throw std::runtime_error("boom");
     } else if (kind == "throw42") {
         throw 42;
+    } else if (kind == "trap") {
+        __builtin_trap();
+    } else if (kind == "bus") {
+        const int empty = memfd_create("empty", 0);
+        const auto* page = static_cast<volatile char*>(
+            mmap(nullptr, 4096, PROT_READ, MAP_SHARED, empty, 0));
+        std::exit(page[0]);
     }
 }
 
@@ -230,6 +262,102 @@ void print(const std::string& how, const std::string& text) {
     }
 }
 
+constexpr std::size_t mebibyte = 1024 * 1024;
+
+// Lines of a loop on stdout (printing on when the writes fail) until bytes
+// went out.
+void print_lines(std::size_t bytes) {
+    for (std::size_t printed = 0, line = 0; printed < bytes; ++line) {
+        const std::string text = "line " + std::to_string(line) + " of a loop that prints\n";
+        std::fputs(text.c_str(), stdout);
+        printed += text.size();
+    }
+}
+
+[[noreturn]] void print_without_end() {
+    print_lines(4 * mebibyte);
+    std::cerr << "printed" << std::endl;
+    for (;;) {
+        std::puts("and on");
+    }
+}
+
+void run_threads(int count, int checks) {
+    std::vector<std::thread> threads;
+    for (int t = 1; t <= count; ++t) {
+        threads.emplace_back([t, checks] {
+            for (int i = 0; i < checks; ++i) {
+                check_equal(i, i);
+            }
+            const int values[] = {t * 1000, t * 1000 + 1, t * 1000 + 2};
+            show_int_array(values, 3);
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+// Threads append 50 checks each while this one waits for 100 boxes and
+// aborts, most likely in the middle of another thread's box.
+[[noreturn]] void fault_among_threads(int count) {
+    static std::atomic<int> made{0};
+    for (int t = 0; t < count; ++t) {
+        std::thread([] {
+            for (int i = 0; i < 50; ++i) {
+                check_equal(i, i);
+                ++made;
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+            for (;;) {
+                pause();
+            }
+        }).detach();
+    }
+    while (made < 100) {
+        std::this_thread::yield();
+    }
+    std::abort();
+}
+
+void run_child(const std::string& kind) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (kind == "exit3") {
+            std::exit(3);
+        } else if (kind == "print0") {
+            std::printf("hi from the child\n");
+            std::exit(0);
+        } else if (kind == "crash") {
+            volatile int* volatile target = nullptr;
+            *target = 1;
+        } else if (kind == "quit") {
+            quit(nullptr);
+        }
+        std::exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status)) {
+        std::cerr << "child: exited " << WEXITSTATUS(status) << std::endl;
+    } else {
+        std::cerr << "child: signal " << WTERMSIG(status) << std::endl;
+    }
+}
+
+// init() with room for just one more file descriptor, then the old limit.
+void init_without_room() {
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    const int lowest_free = dup(STDERR_FILENO);
+    close(lowest_free);
+    const rlimit tight{static_cast<rlim_t>(lowest_free) + 1, saved.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &tight);
+    init(nullptr);
+    setrlimit(RLIMIT_NOFILE, &saved);
+}
+
 std::vector<int> int_list(const std::string& text) {
     std::vector<int> values;
     std::size_t start = 0;
@@ -287,6 +415,9 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
         char* document = nullptr;
         if (f[1] == "empty") {
             initialize_empty(image, document);
+        } else if (f[1] == "run") {
+            image = mem;
+            document = yaml;
         }
         terminate(image, document);
     } else if (op == "append") {
@@ -338,6 +469,20 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
         }
     } else if (op == "cpu-limit") {
         use_cpu_until_stopped();
+    } else if (op == "print-many") {
+        print_lines(std::stoul(f[1]) * mebibyte);
+    } else if (op == "print-loop") {
+        print_without_end();
+    } else if (op == "std-terminate") {
+        std::terminate();
+    } else if (op == "forget-join") {
+        std::thread forgotten([] {});
+    } else if (op == "threads") {
+        run_threads(std::stoi(f[1]), std::stoi(f[2]));
+    } else if (op == "threads-fault") {
+        fault_among_threads(std::stoi(f[1]));
+    } else if (op == "fork") {
+        run_child(f[1]);
     } else {
         std::cerr << "unknown step " << op << "\n";
         std::exit(2);
@@ -353,7 +498,9 @@ int main(int argc, char** argv) {
     }
     const std::string init_mode = decode(argv[1]);
     const std::string quit_mode = decode(argv[2]);
-    if (init_mode != "@noinit") {
+    if (init_mode == "@nofiles") {
+        init_without_room();
+    } else if (init_mode != "@noinit") {
         init(mode_of(init_mode));
     }
     std::vector<std::string> keep;
