@@ -56,6 +56,10 @@ std::vector<FaultCase> fault_cases() {
     const std::vector<std::string> all_prints(std::begin(prints), std::end(prints));
     const std::string segv = "crashed: invalid memory access (SIGSEGV)";
     const std::string aborted = "crashed: the program aborted (SIGABRT)";
+    const std::string print_box_text =
+        "line 0 of a loop that prints\nline 1 of a loop that prints\nline 2 of a loop that "
+        "prints\nline 3 of a loop that prints\nline 4 of a loop that prints\nline 5 of a loop "
+        "that prints\nline 6 of a loop that prin \xE2\x80\xA6 (1047594 more bytes, then cut at 1 MiB)";
     const std::string no_exception = "terminate called without an active exception";
     FaultCase term = fault("SIGTERM from outside", "await-term",
                            "stopped: the host ended the program (SIGTERM)", "checks done\n");
@@ -96,11 +100,11 @@ std::vector<FaultCase> fault_cases() {
         {"a printed line survives a crash", {"print:printf:line%0A", "fault:null"}, "@null",
          Added::fault_box, segv, "", "*"},
         print_loop,
-        {"printing past the limit", {"print-many:20"}, "@null", Added::print_box,
-         "line 0 of a loop that prints\nline 1 of a loop that prints\nline 2 of a loop that "
-         "prints\nline 3 of a loop that prints\nline 4 of a loop that prints\nline 5 of a loop "
-         "that prints\nline 6 of a loop that prin \xE2\x80\xA6 (1047594 more bytes, then cut at 1 MiB)",
+        {"printing past the limit", {"print-many:20"}, "@null", Added::print_box, print_box_text,
          "", "*", "", "@null", cut_line},
+        // A std::cout that failed on the full pipe does not stop the stream.
+        {"printing past the limit with std::cout", {"print-many:20:cout"}, "@null",
+         Added::print_box, print_box_text, "", "*", "", "@null", cut_line},
         fault("std::terminate()", "std-terminate", no_exception),
         fault("a std::thread never joined", "forget-join", no_exception),
         {"a fault while threads append", {"threads-fault:3"}, "@null", Added::fault_box_last,

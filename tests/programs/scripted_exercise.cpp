@@ -52,7 +52,8 @@
 //   await-term                       "checks done" on standard error, then
 //                                    waits for a signal
 //   cpu-limit                        a CPU-time limit of 1 s, then a busy loop
-//   print-many:MIB                   MIB MiB of numbered lines on standard output
+//   print-many:MIB[:cout]            MIB MiB of numbered lines on standard
+//                                    output, through stdio or std::cout
 //   print-loop                       4 MiB of lines, "printed" on standard
 //                                    error, then lines without end
 //   std-terminate                    std::terminate() without an exception
@@ -264,12 +265,16 @@ void print(const std::string& how, const std::string& text) {
 
 constexpr std::size_t mebibyte = 1024 * 1024;
 
-// Lines of a loop on stdout (printing on when the writes fail) until bytes
-// went out.
-void print_lines(std::size_t bytes) {
+// Lines of a loop on stdout, or std::cout, (printing on when the writes
+// fail) until bytes went out.
+void print_lines(std::size_t bytes, bool through_cout = false) {
     for (std::size_t printed = 0, line = 0; printed < bytes; ++line) {
         const std::string text = "line " + std::to_string(line) + " of a loop that prints\n";
-        std::fputs(text.c_str(), stdout);
+        if (through_cout) {
+            std::cout << text << std::flush;
+        } else {
+            std::fputs(text.c_str(), stdout);
+        }
         printed += text.size();
     }
 }
@@ -470,7 +475,7 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
     } else if (op == "cpu-limit") {
         use_cpu_until_stopped();
     } else if (op == "print-many") {
-        print_lines(std::stoul(f[1]) * mebibyte);
+        print_lines(std::stoul(f[1]) * mebibyte, f.size() > 2 && f[2] == "cout");
     } else if (op == "print-loop") {
         print_without_end();
     } else if (op == "std-terminate") {
