@@ -47,6 +47,37 @@ def streams():
     }
 
 
+def billion_laughs():
+    """Eleven levels of sequences that refer to the level below by alias."""
+    lines = [b"message_id: 1", b"a: &a [" + b", ".join([b'"x"'] * 10) + b"]"]
+    below = b"a"
+    for level in range(1, 12):
+        name = b"l%d" % level
+        lines.append(name + b": &" + name + b" [" + b", ".join([b"*" + below] * 10) + b"]")
+        below = name
+    return b"\n".join(lines) + b"\n\n---\n" + b"~" * 10000
+
+
+def box(number, background=b"red", extra=b""):
+    return (b"View_correctness_%d:\n  style:\n    width: 200\n    height: 20\n"
+            b"    backgroundColor: %s\n  children: [Text_correctness_%d]\n"
+            b"Text_correctness_%d:\n  style:\n    color: white\n  pos: 500\n  len: 6%s\n"
+            % (number, background, number, number, extra))
+
+
+def view_streams():
+    memory = b"~" * 500 + b"1 == 1\0" + b"~" * (10000 - 507)
+    return {
+        "billion_laughs": billion_laughs(),
+        "deep_nesting": b"message_id: 1\nx: " + b"[\n" * 40000 + b"\n---\n" + b"~" * 10000,
+        "alias_in_box": b"message_id: 1\nc: &c white\n" + box(1).replace(b"color: white", b"color: *c")
+        + b"\n---\n" + memory,
+        "one_box": b"message_id: 1\n" + box(1, b"rgb(100, 255, 100)") + b"\n---\n" + memory,
+        "hostile_label": b"message_id: 1\n" + box(1) + b"\n---\n" + b"~" * 500 + b"<\"&\x00\xff\x1b" + b"~" * 9494,
+        "too_long": b"message_id: 1\n---\n" + b"~" * 100000,
+    }
+
+
 def write(target, name, data):
     folder = os.path.join(HERE, "corpus", target)
     os.makedirs(folder, exist_ok=True)
@@ -77,6 +108,8 @@ def main():
         write("run", name + "_ops", data + ops + bytes([len(ops)]))
     write("run", "many_labels", b"message_id: 1\n---\nhost" + bytes([7, 50] * 40) + bytes([80]))
     write("run", "full_document", padded_document(89000) + b"---\n" + bytes([0, 1, 1] * 60) + bytes([180]))
+    for name, data in view_streams().items():
+        write("view", name, data)
 
 
 if __name__ == "__main__":

@@ -4,8 +4,10 @@
 #   tools/install-deps.sh example   build the library and run the example
 #                                   exercise in the previewer
 #   tools/install-deps.sh tests     the above, and build and run the tests,
-#                                   with prove and the python readers of the
-#                                   previewer's reports (the default)
+#                                   with prove, the python readers of the
+#                                   previewer's reports, and libxml2 and
+#                                   nlohmann-json that check them in the
+#                                   fuzz target (the default)
 #   tools/install-deps.sh bench     the tests' needs, and the benchmarks'
 #   tools/install-deps.sh ci        everything .ci/run uses: the tests' needs,
 #                                   clang with its sanitizer and libFuzzer
@@ -17,7 +19,8 @@
 set -euo pipefail
 
 example=(cmake make g++ pkg-config libyaml-dev)
-tests=("${example[@]}" libgtest-dev libgmock-dev perl python3-jsonschema python3-junitparser)
+tests=("${example[@]}" libgtest-dev libgmock-dev perl python3-jsonschema python3-junitparser libxml2-dev
+    nlohmann-json3-dev)
 bench=("${tests[@]}" valgrind)
 ci=("${bench[@]}" clang libclang-rt-14-dev)
 

@@ -35,6 +35,11 @@ inline constexpr int quorvel_memory_size = document_offset;
 inline constexpr char quorvel_separator[] = "\n---\n";
 inline constexpr int quorvel_separator_length = sizeof quorvel_separator - 1;
 
+// The longest answer quit() writes: a full document, the separator and the
+// memory area, 100,004 bytes.
+inline constexpr int quorvel_stream_capacity =
+    document_capacity + quorvel_separator_length + quorvel_memory_size;
+
 // Top-level keys of box N: quorvel_view_prefix N and quorvel_text_prefix N.
 inline constexpr char quorvel_view_prefix[] = "View_correctness_";
 inline constexpr char quorvel_text_prefix[] = "Text_correctness_";

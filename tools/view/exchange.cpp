@@ -12,37 +12,80 @@ constexpr std::size_t separator_length = quorvel_separator_length;
 const std::string view_prefix = quorvel_view_prefix;
 const std::string text_prefix = quorvel_text_prefix;
 
-YamlNode convert(yaml_document_t* document, yaml_node_t* node) {
-    YamlNode result;
-    if (node == nullptr) {
-        result.kind = YamlNode::Kind::mapping;
-        return result;
+// A node being built: a collection whose end has not come yet, and in a
+// mapping the key that waits for its value.
+struct Frame {
+    YamlNode node;
+    std::string key;
+    bool has_key = false;
+};
+
+// Puts a finished node into the collection being built.
+void attach(Frame& parent, YamlNode&& child) {
+    parent.node.has_alias = parent.node.has_alias || child.has_alias;
+    if (parent.node.kind == YamlNode::Kind::sequence) {
+        parent.node.items.push_back(std::move(child));
+    } else if (!parent.has_key) {
+        parent.key = std::move(child.scalar);  // a collection as a key reads as ""
+        parent.has_key = true;
+    } else {
+        parent.node.entries.emplace_back(std::move(parent.key), std::move(child));
+        parent.has_key = false;
     }
-    switch (node->type) {
-        case YAML_SCALAR_NODE:
-            result.scalar.assign(reinterpret_cast<const char*>(node->data.scalar.value),
-                                 node->data.scalar.length);
-            break;
-        case YAML_SEQUENCE_NODE:
-            result.kind = YamlNode::Kind::sequence;
-            for (yaml_node_item_t* item = node->data.sequence.items.start;
-                 item < node->data.sequence.items.top; ++item) {
-                result.items.push_back(convert(document, yaml_document_get_node(document, *item)));
+}
+
+YamlNode leaf(const yaml_event_t& event) {
+    YamlNode node;
+    if (event.type == YAML_ALIAS_EVENT) {
+        node.scalar = std::string("*") + reinterpret_cast<const char*>(event.data.alias.anchor);
+        node.alias = node.has_alias = true;
+    } else {
+        node.scalar.assign(reinterpret_cast<const char*>(event.data.scalar.value),
+                           event.data.scalar.length);
+    }
+    return node;
+}
+
+// Builds the tree from one event; false at the end of the first document.
+bool build(const yaml_event_t& event, std::vector<Frame>& stack, YamlNode& root,
+           std::string& error) {
+    switch (event.type) {
+        case YAML_SEQUENCE_START_EVENT:
+        case YAML_MAPPING_START_EVENT:
+            if (stack.size() >= yaml_depth_limit) {
+                error = "nesting deeper than " + std::to_string(yaml_depth_limit) + " levels at line " +
+                        std::to_string(event.start_mark.line + 1);
+                return false;
             }
-            break;
-        case YAML_MAPPING_NODE:
-            result.kind = YamlNode::Kind::mapping;
-            for (yaml_node_pair_t* pair = node->data.mapping.pairs.start;
-                 pair < node->data.mapping.pairs.top; ++pair) {
-                YamlNode key = convert(document, yaml_document_get_node(document, pair->key));
-                result.entries.emplace_back(
-                    key.scalar, convert(document, yaml_document_get_node(document, pair->value)));
+            stack.emplace_back();
+            stack.back().node.kind = event.type == YAML_SEQUENCE_START_EVENT ? YamlNode::Kind::sequence
+                                                                             : YamlNode::Kind::mapping;
+            return true;
+        case YAML_SEQUENCE_END_EVENT:
+        case YAML_MAPPING_END_EVENT: {
+            YamlNode done = std::move(stack.back().node);
+            stack.pop_back();
+            if (stack.empty()) {
+                root = std::move(done);
+            } else {
+                attach(stack.back(), std::move(done));
             }
-            break;
+            return true;
+        }
+        case YAML_SCALAR_EVENT:
+        case YAML_ALIAS_EVENT:
+            if (stack.empty()) {
+                root = leaf(event);
+            } else {
+                attach(stack.back(), leaf(event));
+            }
+            return true;
+        case YAML_DOCUMENT_END_EVENT:
+        case YAML_STREAM_END_EVENT:
+            return false;
         default:
-            break;
+            return true;
     }
-    return result;
 }
 
 std::map<std::string, std::string> scalars_of(const YamlNode* node) {
@@ -92,6 +135,9 @@ bool read_box(HostView& view, int number, const std::string& key, const YamlNode
     if (text == nullptr || text->kind != YamlNode::Kind::mapping) {
         return fail(view, key + " has no " + text_key + " element");
     }
+    if (element.has_alias || text->has_alias) {
+        return fail(view, key + " or " + text_key + " uses a YAML alias");
+    }
     box.style = scalars_of(element.find("style"));
     box.text_style = scalars_of(text->find("style"));
     if (const YamlNode* children = element.find("children")) {
@@ -115,7 +161,8 @@ bool read_box(HostView& view, int number, const std::string& key, const YamlNode
 
 bool read_entries(HostView& view) {
     std::set<std::string> keys;
-    for (const auto& [key, element] : view.root.entries) {
+    for (std::size_t i = 0; i < view.root.entries.size(); ++i) {
+        const auto& [key, element] = view.root.entries[i];
         if (!keys.insert(key).second) {
             return fail(view, "the document repeats the key " + key);
         }
@@ -125,7 +172,7 @@ bool read_entries(HostView& view) {
                 return false;
             }
         } else if (key.compare(0, text_prefix.size(), text_prefix) != 0) {
-            view.other.emplace_back(key, &element);
+            view.other.push_back(i);
         }
     }
     return true;
@@ -149,24 +196,33 @@ std::string YamlNode::text(const std::string& key) const {
 
 bool parse_yaml(const std::string& text, YamlNode& root, std::string& error) {
     yaml_parser_t parser;
-    yaml_document_t document;
     yaml_parser_initialize(&parser);
     yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()),
                                  text.size());
-    if (yaml_parser_load(&parser, &document) == 0) {
-        error = parser.problem != nullptr ? parser.problem : "unknown error";
-        error += " at line " + std::to_string(parser.problem_mark.line + 1);
-        yaml_parser_delete(&parser);
-        return false;
+    root = YamlNode{};
+    root.kind = YamlNode::Kind::mapping;  // what an empty text reads as
+    std::vector<Frame> stack;
+    error.clear();
+    for (bool more = true; more;) {
+        yaml_event_t event;
+        if (yaml_parser_parse(&parser, &event) == 0) {
+            error = parser.problem != nullptr ? parser.problem : "unknown error";
+            error += " at line " + std::to_string(parser.problem_mark.line + 1);
+            break;
+        }
+        more = build(event, stack, root, error);
+        yaml_event_delete(&event);
     }
-    root = convert(&document, yaml_document_get_root_node(&document));
-    yaml_document_delete(&document);
     yaml_parser_delete(&parser);
-    return true;
+    return error.empty();
 }
 
 HostView read_as_host(const std::string& stream) {
     HostView view;
+    if (stream.size() > exchange_stream_limit) {
+        fail(view, "the stream has more than " + std::to_string(exchange_stream_limit) + " bytes");
+        return view;
+    }
     const std::size_t at = stream.find(quorvel_separator, 0, separator_length);
     if (at == std::string::npos) {
         fail(view, "no separator \"\\n---\\n\" between the document and the memory area");

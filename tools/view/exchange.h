@@ -13,19 +13,29 @@
 
 inline constexpr std::size_t exchange_memory_size = quorvel_memory_size;
 
+inline constexpr std::size_t exchange_stream_limit = quorvel_stream_capacity;
+
+// Nesting deeper than this is malformed: no document the library writes
+// comes near it, and the reader and the tree it builds stay bounded.
+inline constexpr std::size_t yaml_depth_limit = 64;
+
 struct YamlNode {
     enum class Kind { scalar, sequence, mapping };
     Kind kind = Kind::scalar;
-    std::string scalar;
+    std::string scalar;  // an alias reads as written: "*name"
     std::vector<std::pair<std::string, YamlNode>> entries;  // mapping, in order
     std::vector<YamlNode> items;                             // sequence
+    bool alias = false;      // this node is an alias, never expanded
+    bool has_alias = false;  // this node or one below it is
 
     const YamlNode* find(const std::string& key) const;
     std::string text(const std::string& key) const;  // scalar under key or ""
 };
 
-// Parses one YAML document; false with error set when libyaml rejects it.
-// An empty text gives an empty mapping.
+// Parses the first YAML document of text; false with error set when libyaml
+// rejects it or it nests deeper than yaml_depth_limit. An empty text gives an
+// empty mapping. The parse is one pass over libyaml's events with an explicit
+// stack: an alias stays one node however often its anchor is used.
 bool parse_yaml(const std::string& text, YamlNode& root, std::string& error);
 
 struct ViewBox {
@@ -45,13 +55,15 @@ struct HostView {
     std::string memory;    // the bytes after it
     YamlNode root;
     std::vector<ViewBox> boxes;                                  // in document order
-    std::vector<std::pair<std::string, const YamlNode*>> other;  // non-box top-level keys
+    std::vector<std::size_t> other;  // the non-box top-level keys: indices into root.entries
 };
 
-// Splits, parses and pairs. ok is false, with error set, when the stream has
-// no separator, the memory area is not 10,000 bytes, the document does not
-// parse or is not a mapping, a top-level key repeats, a box lacks its text
-// element, or a text lies outside the memory area.
+// Splits, parses and pairs. ok is false, with error set, when the stream is
+// longer than exchange_stream_limit, has no separator, the memory area is not
+// 10,000 bytes, the document does not parse or is not a mapping, a top-level
+// key repeats, a box lacks its text element, a box's elements use an alias, or
+// a text lies outside the memory area. Aliases in the host's own keys are
+// shown as written.
 HostView read_as_host(const std::string& stream);
 
 // How a box counts: green (quorvel_pass_colour) is a passing check, red

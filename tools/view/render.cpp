@@ -222,8 +222,16 @@ std::size_t utf8_sequence(const std::string& text, std::size_t at) {
     const auto byte = static_cast<unsigned char>(text[at]);
     const std::size_t length = byte < 0x80U ? 1 : byte >= 0xC2U && byte <= 0xDFU ? 2
                              : byte >= 0xE0U && byte <= 0xEFU ? 3 : byte >= 0xF0U && byte <= 0xF4U ? 4 : 0;
-    bool valid = length > 0 && at + length <= text.size();
-    for (std::size_t k = 1; valid && k < length; ++k) {
+    if (length == 0 || at + length > text.size()) {
+        return 0;
+    }
+    // The second byte's range leaves out overlong forms (after E0, F0),
+    // surrogates (after ED) and code points past U+10FFFF (after F4).
+    const auto second = static_cast<unsigned char>(text[at + 1 < text.size() ? at + 1 : at]);
+    const unsigned char low = byte == 0xE0U ? 0xA0U : byte == 0xF0U ? 0x90U : 0x80U;
+    const unsigned char high = byte == 0xEDU ? 0x9FU : byte == 0xF4U ? 0x8FU : 0xBFU;
+    bool valid = length == 1 || (second >= low && second <= high);
+    for (std::size_t k = 2; valid && k < length; ++k) {
         valid = (static_cast<unsigned char>(text[at + k]) & 0xC0U) == 0x80U;
     }
     return valid ? length : 0;
@@ -274,8 +282,9 @@ std::string render_terminal(const HostView& view, bool colour) {
     if (view.other.empty()) {
         out += "  (empty)\n";
     }
-    for (const auto& [key, node] : view.other) {
-        out += "  " + printable(key) + ": " + host_value(*node) + "\n";
+    for (const std::size_t i : view.other) {
+        const auto& [key, node] = view.root.entries[i];
+        out += "  " + printable(key) + ": " + host_value(node) + "\n";
     }
     out += "boxes:\n";
     for (const ViewBox& box : view.boxes) {
@@ -288,9 +297,10 @@ std::string render_html(const HostView& view, const std::string& title) {
     std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
                       html_escape(title) + "</title>\n<style>\n" + page_style + "</style>\n</head>\n<body>\n";
     out += "<h1>" + html_escape(title) + "</h1>\n<table class=\"host\">\n";
-    for (const auto& [key, node] : view.other) {
+    for (const std::size_t i : view.other) {
+        const auto& [key, node] = view.root.entries[i];
         out += "<tr><th>" + html_escape(printable(key)) + "</th><td>" +
-               html_escape(host_value(*node)) + "</td></tr>\n";
+               html_escape(host_value(node)) + "</td></tr>\n";
     }
     out += "</table>\n<div class=\"boxes\">\n";
     for (const ViewBox& box : view.boxes) {
