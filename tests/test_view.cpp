@@ -3,11 +3,14 @@
 #include "exercise_runner.h"
 #include "support/bytes.h"
 #include "support/files.h"
+#include "support/sanitizers.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -16,6 +19,18 @@ namespace {
 
 const std::string viewer = QUORVEL_VIEW;
 const std::string golden_dir = GOLDEN_DIR;
+constexpr long memory_bound_kib = 64 * 1024;  // what the viewer may take, however hostile the run
+
+std::string view_corpus(const std::string& name) {
+    return read_file(std::string(FUZZ_CORPUS_DIR) + "/view/" + name);
+}
+
+// True while pid names a process that has not ended.
+bool alive(const std::string& pid) {
+    const std::string stat = read_file("/proc/" + pid + "/stat");
+    const std::size_t after = stat.rfind(')');
+    return after != std::string::npos && stat.size() > after + 2 && stat[after + 2] != 'Z';
+}
 
 // Compares with a golden file; QUORVEL_UPDATE_GOLDEN=1 rewrites it instead.
 void expect_golden(const std::string& actual, const std::string& name) {
@@ -91,6 +106,11 @@ TEST(View, ReportsMalformedStreams) {
         {"huge len", full_stream(box + "Text_correctness_1:\n  pos: 1\n  len: 99999999999999999999", memory),
          "Text_correctness_1: pos 1 and len 99999999999999999999 lie outside the memory area"},
         {"repeated key", full_stream("a: 1\na: 2", memory), "the document repeats the key a"},
+        {"40,000 nested [", view_corpus("deep_nesting"),
+         "the document is not valid YAML: nesting deeper than 64 levels at line 65"},
+        {"an alias in a box", view_corpus("alias_in_box"),
+         "View_correctness_1 or Text_correctness_1 uses a YAML alias"},
+        {"more than a stream can be", view_corpus("too_long"), "the stream has more than 100004 bytes"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -98,6 +118,20 @@ TEST(View, ReportsMalformedStreams) {
         EXPECT_EQ(result.exit_code, 1);
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err, "quorvel-view: " + c.error + "\n");
+        if (!sanitized_build) {
+            EXPECT_LT(result.max_rss_kib, memory_bound_kib);
+        }
+    }
+}
+
+// Eleven levels of aliases in the host's part: shown as written, never
+// expanded (once 24 GB and the out-of-memory killer).
+TEST(View, HostAliasesAreShownAsWritten) {
+    const ChildResult result = run_child(viewer, {}, view_corpus("billion_laughs"));
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.out.find("  l11: (list of 10 items)\n"), std::string::npos) << result.out;
+    if (!sanitized_build) {
+        EXPECT_LT(result.max_rss_kib, memory_bound_kib);
     }
 }
 
@@ -139,7 +173,12 @@ TEST(View, ReportsProgramsThatFail) {
         {"never exits", {"--run", "--timeout", "0.3", "--", "sleep", "30"},
          "sleep did not finish within 0.3 s and was killed", ""},
         {"exits non-zero", {"--run", "--", "sh", "-c", "exit 4"}, "sh exited with status 4", ""},
-        {"not found", {"--run", "--", "/nonexistent/exercise"}, "cannot run /nonexistent/exercise", ""},
+        {"not found", {"--run", "--", "/nonexistent/exercise"},
+         "cannot run /nonexistent/exercise: No such file or directory", ""},
+        {"exits 127, as a shell's missing command does", {"--run", "--", "sh", "-c", "exit 127"},
+         "sh exited with status 127", ""},
+        {"prints more than a stream can be", {"--run", "--", "sh", "-c", "head -c 200000 /dev/zero; exit 5"},
+         "sh exited with status 5\nquorvel-view: more than 100004 bytes on standard output", ""},
         {"stopped at the time limit",
          {"--run", "--timeout", "0.5", "--", exercise, "@null", "@null", "int:1:1", "await-term"},
          exercise + " did not finish within 0.5 s and was killed",
@@ -175,7 +214,7 @@ void write_exercises(const std::string& dir) {
         {"green", "int:1:1 str2:a:a"},
         {"red", "int:1:1 int:0:1"},
         {"crash", "int:1:1 ints:7 fault:abort"},  // no sanitizer reports an abort first
-        {"hostile", "'box:<b>\"x\"</b> # a%0Ab %00 %FF:red:200:20:18:white:'"},
+        {"hostile", "'box:<b>\"x\"</b> # a%0Ab %00 %FF %E0%97:red:200:20:18:white:'"},
         {"redexit", "int:0:1 quit:@null exit:1"},  // a real failed check, then exit 1
     };
     for (const auto& script : scripts) {
@@ -237,13 +276,15 @@ TEST(ViewCheck, ReportsAsTheirReadersSeeThem) {
         {"json", {python, readers, "json", SCHEMA_FILE, "report"},
          {"valid", "./red failed 0", "  2 false \"0 != 1\"", "./crash crashed -6",
           "  5 null \"crashed: the program aborted (SIGABRT)\"",
-          "  1 false \"<b>\\\"x\\\"</b> # a\\nb \\u0000 \\u00ff\"", "./redexit exited non-zero 1",
+          "  1 false \"<b>\\\"x\\\"</b> # a\\nb \\u0000 \\u00ff \\u00e0\\u0097\"",
+          "./redexit exited non-zero 1",
           "  1 false \"0 != 1\"", "summary 5 7 4 3 2"}},
         {"tap", {"prove", "--exec", "cat", "report"},
          {"Failed 5/9 subtests ", "report (Wstat: 0 Tests: 9 Failed: 5)", "  Failed tests:  4, 6-9"}},
         {"junit", {python, readers, "junit", "report"},
          {"./red 2 1 0", "  \"box 2: 0 != 1\" failure", "./crash 2 0 1", "  \"run\" error",
-          "./hostile 1 1 0", "  \"box 1: <b>\\\"x\\\"</b> # a\\nb \\\\x00 \\\\xFF\" failure",
+          "./hostile 1 1 0",
+          "  \"box 1: <b>\\\"x\\\"</b> # a\\nb \\\\x00 \\\\xFF \\\\xE0\\\\x97\" failure",
           "./redexit 2 1 1", "  \"box 1: 0 != 1\" failure"}},
     };
     const std::vector<std::string> programs = {"./green", "./red", "./crash", "./hostile", "./redexit"};
@@ -282,6 +323,14 @@ TEST(View, RejectsBadUsage) {
         {"--check", "--format", "xml", "./x"},
         {"--run", "--check", "--", "true"},
         {"-j", "2", "stream"},
+        {"--check", "-j", "99999999999", "./x"},
+        {"--check", "-j", "1025", "./x"},
+        {"--check", "-j", "2x", "./x"},
+        {"--check", "--timeout", "86401", "./x"},
+        {"--check", "--memory", "0", "./x"},
+        {"--check", "--memory", "1048577", "./x"},
+        {"--check", "--memory", "lots", "./x"},
+        {"--memory", "64", "stream"},
     };
     for (const auto& args : cases) {
         const ChildResult result = run_child(viewer, args, "");
@@ -289,6 +338,69 @@ TEST(View, RejectsBadUsage) {
         EXPECT_NE(result.err.find("usage: quorvel-view"), std::string::npos);
     }
     EXPECT_EQ(run_child(viewer, {"/nonexistent/stream"}, "").exit_code, 2);
+}
+
+// Programs that print without end, on standard output or standard error:
+// the viewer's memory and the report stay small.
+TEST(ViewCheck, PrintLoopsStayBounded) {
+    const std::string dir = make_temp_dir();
+    std::vector<std::string> args = {"--check", "-j", "2", "--timeout", "1", "--format", "junit"};
+    for (const char* stream : {"out", "err"}) {
+        for (int i = 0; i < 4; ++i) {
+            const std::string name = std::string(stream) + std::to_string(i);
+            write_file(dir + "/" + name, std::string("#!/bin/sh\nexec yes") + (stream[0] == 'e' ? " >&2\n" : "\n"));
+            chmod((dir + "/" + name).c_str(), 0755);
+            args.push_back("./" + name);
+        }
+    }
+    const ChildResult result = run_child(viewer, args, "", dir);
+    EXPECT_EQ(result.exit_code, 3);
+    if (!sanitized_build) {
+        EXPECT_LT(result.max_rss_kib, memory_bound_kib);
+    }
+    // Each of 8 programs: at most 64 KiB of "y\n", written "y&#10;" in XML.
+    EXPECT_LT(result.out.size(), 8U * 3 * 64 * 1024 + 8 * 1024);
+    EXPECT_EQ(count_of(result.out, "more bytes of standard error left out"), 4U);
+    EXPECT_EQ(count_of(result.out, "did not finish within 1 s"), 8U);
+}
+
+// A run ends when its program does: a child it leaves behind is stopped
+// with its group, and so are the programs of a viewer that is interrupted.
+TEST(View, NothingOutlivesItsRun) {
+    const std::string dir = make_temp_dir();
+    write_file(dir + "/leaves_a_child", std::string("#!/bin/sh\nsleep 300 &\necho $! > sleeper\nexec ") +
+                                            SCRIPTED_EXERCISE + " @null @null int:1:1\n");
+    chmod((dir + "/leaves_a_child").c_str(), 0755);
+    const ChildResult left = run_child(viewer, {"--check", "--timeout", "60", "./leaves_a_child"}, "", dir);
+    EXPECT_EQ(left.exit_code, 0) << left.out;
+    EXPECT_FALSE(alive(read_file(dir + "/sleeper").substr(0, read_file(dir + "/sleeper").find('\n'))));
+
+    // SIGTERM to the viewer (at the test's time limit): it stops its
+    // program's group, then ends by that signal.
+    const ChildResult stopped = run_child(
+        viewer, {"--run", "--timeout", "60", "--", "sh", "-c", "sleep 300 & echo $! > sleeper; sleep 300"},
+        "", dir, 1.0);
+    EXPECT_EQ(stopped.term_signal, SIGTERM);
+    const std::string sleeper = read_file(dir + "/sleeper");
+    EXPECT_FALSE(alive(sleeper.substr(0, sleeper.find('\n'))));
+}
+
+// --memory limits each program's data: past it, the library's box names the
+// std::bad_alloc; a program of four threads well under it still runs. Not
+// under sanitizers, whose runtime reserves more than any such limit.
+TEST(View, MemoryLimit) {
+    if (sanitized_build) {
+        GTEST_SKIP() << "a sanitizer's runtime does not start under a data limit";
+    }
+    const std::string exercise = SCRIPTED_EXERCISE;
+    const ChildResult over = run_child(
+        viewer, {"--run", "--memory", "64", "--", exercise, "@null", "@null", "int:1:1", "alloc:128"}, "");
+    EXPECT_EQ(over.exit_code, 3);
+    EXPECT_NE(over.out.find("\"uncaught exception: std::bad_alloc\""), std::string::npos) << over.out;
+    const ChildResult under =
+        run_child(viewer, {"--run", "--memory", "100", "--", exercise, "@null", "@null", "threads:4:10"}, "");
+    EXPECT_EQ(under.exit_code, 0) << under.err;
+    EXPECT_NE(under.out.find("60 boxes: 40 green, 0 red"), std::string::npos) << under.out;
 }
 
 }  // namespace

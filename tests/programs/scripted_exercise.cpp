@@ -52,6 +52,7 @@
 //   await-term                       "checks done" on standard error, then
 //                                    waits for a signal
 //   cpu-limit                        a CPU-time limit of 1 s, then a busy loop
+//   alloc:MIB                        allocates MIB MiB and writes to every page
 //   print-many:MIB[:cout]            MIB MiB of numbered lines on standard
 //                                    output, through stdio or std::cout
 //   print-loop                       4 MiB of lines, "printed" on standard
@@ -474,6 +475,8 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
         }
     } else if (op == "cpu-limit") {
         use_cpu_until_stopped();
+    } else if (op == "alloc") {
+        keep.emplace_back(std::stoul(f[1]) * mebibyte, 'a');
     } else if (op == "print-many") {
         print_lines(std::stoul(f[1]) * mebibyte, f.size() > 2 && f[2] == "cout");
     } else if (op == "print-loop") {

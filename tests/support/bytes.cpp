@@ -39,3 +39,11 @@ std::string escaped_window(const std::string& bytes, std::size_t at) {
            << " bytes, expected " << expected.size() << ")\n  actual:   "
            << escaped_window(actual, at) << "\n  expected: " << escaped_window(expected, at);
 }
+
+std::size_t count_of(const std::string& text, const std::string& needle) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) {
+        ++count;
+    }
+    return count;
+}

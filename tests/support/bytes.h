@@ -12,4 +12,7 @@
 // in a 100,000-byte stream reads at a glance.
 ::testing::AssertionResult same_bytes(const std::string& actual, const std::string& expected);
 
+// How often needle stands in text, without overlaps.
+std::size_t count_of(const std::string& text, const std::string& needle);
+
 #endif

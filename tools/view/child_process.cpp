@@ -1,22 +1,28 @@
 #include "child_process.h"
 
+#include "process_group.h"
+
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <initializer_list>
 
 namespace {
 
 constexpr std::size_t chunk_size = 65536;
+constexpr int chunks_per_drain = 16;  // a writer that never pauses cannot keep a drain going
+constexpr double kill_wait_seconds = 5;  // for a killed group to be gone (a process stuck in the kernel may not)
 constexpr int exec_failed = 127;
-constexpr int chdir_failed = 126;
-constexpr double grace_seconds = 1.0;  // between SIGTERM and SIGKILL at the time limit
+constexpr int watch_slice_ms = 20;  // how often a group is looked at while it winds down
+constexpr std::size_t mebibyte = 1024 * 1024;
 
 using Clock = std::chrono::steady_clock;
 
@@ -33,22 +39,35 @@ std::vector<char*> argument_vector(const std::string& program, const std::vector
     return argv;
 }
 
-[[noreturn]] void exec_child(char* const* argv, const char* cwd, const int fds[3]) {
+// In the child: a process group of its own, a fresh signal state, the
+// memory limit, the three pipes and the directory; then the program. When
+// exec fails, its errno goes back through report_fd.
+[[noreturn]] void exec_child(char* const* argv, const char* cwd, const int fds[3], int report_fd,
+                             std::size_t memory_mib) {
+    setpgid(0, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        std::signal(signal, SIG_DFL);
+    }
+    if (memory_mib > 0) {
+        const rlim_t bytes = static_cast<rlim_t>(memory_mib) * mebibyte;
+        const rlimit limit{bytes, bytes};
+        setrlimit(RLIMIT_DATA, &limit);
+    }
     dup2(fds[0], STDIN_FILENO);
     dup2(fds[1], STDOUT_FILENO);
     dup2(fds[2], STDERR_FILENO);
-    if (cwd[0] != '\0' && chdir(cwd) != 0) {
-        _exit(chdir_failed);
+    if (cwd[0] == '\0' || chdir(cwd) == 0) {
+        execvp(argv[0], argv);
     }
-    execvp(argv[0], argv);
+    const int error = errno;
+    if (write(report_fd, &error, sizeof error) < 0) {
+        _exit(exec_failed);
+    }
     _exit(exec_failed);
 }
-
-struct Pipes {
-    int in = -1;   // the child's standard input, our writing end
-    int out = -1;  // its standard output, our reading end
-    int err = -1;  // its standard error, our reading end
-};
 
 void close_fd(int& fd) {
     if (fd >= 0) {
@@ -57,147 +76,190 @@ void close_fd(int& fd) {
     }
 }
 
-// When the child must have finished; limited is false when it may run on.
-struct Deadline {
-    bool limited = false;
-    Clock::time_point at;
-};
+void set_non_blocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
-Deadline deadline_after(double seconds) {
-    if (seconds <= 0) {
-        return {};
-    }
-    return {true, Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(seconds))};
+Clock::time_point after(double seconds) {
+    return Clock::now() +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-// Milliseconds left before the deadline; -1 for none.
-int poll_timeout(const Deadline& deadline) {
-    if (!deadline.limited) {
-        return -1;
-    }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline.at - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+int milliseconds_until(Clock::time_point at) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at - Clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, 1000000));
 }
 
-void drain(int& fd, std::string& sink) {
-    char buffer[chunk_size];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-        sink.append(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-        close_fd(fd);
-    }
-}
-
-void feed(int& fd, const std::string& input, std::size_t& written, short revents) {
-    const ssize_t n = (revents & POLLOUT) != 0
-                          ? write(fd, input.data() + written, input.size() - written)
-                          : -1;
-    if (n > 0) {
-        written += static_cast<std::size_t>(n);
-    }
-    if ((n < 0 && errno != EINTR && errno != EAGAIN) || written == input.size()) {
-        close_fd(fd);
-    }
-}
-
-// How a run is being stopped: the deadline moves on to the end of the grace
-// period once SIGTERM has been sent for the time limit.
-struct Stop {
-    pid_t pid;
-    const std::string& terminate_when;
-    Deadline deadline;
-    bool terminated = false;  // SIGTERM sent, for the time limit or terminate_when
-};
-
-// Sends SIGTERM once standard error holds terminate_when.
-void terminate_on_request(Stop& stop, const ChildResult& result) {
-    if (!stop.terminated && !stop.terminate_when.empty() &&
-        result.err.find(stop.terminate_when) != std::string::npos) {
-        kill(stop.pid, SIGTERM);
-        stop.terminated = true;
-    }
-}
-
-// At the deadline: SIGTERM and a grace period the first time, SIGKILL after
-// it. Returns false when the child has been killed.
-bool on_deadline(Stop& stop, ChildResult& result) {
-    if (result.timed_out) {
-        kill(stop.pid, SIGKILL);
-        return false;
-    }
-    result.timed_out = true;
-    stop.terminated = true;
-    kill(stop.pid, SIGTERM);
-    stop.deadline = deadline_after(grace_seconds);
-    return true;
-}
-
-// Feeds input and drains both outputs until the child closes them or it has
-// been killed; returns false then, or when poll fails.
-bool pump(const std::string& input, Pipes& pipes, ChildResult& result, Stop& stop) {
+// One run, from the spawned program to its reaped group.
+struct Run {
+    const std::string& input;
+    const ChildOptions& options;
+    ChildResult& result;
+    pid_t pid = -1;
+    int in = -1;   // its standard input, our writing end
+    int out = -1;  // its standard output, our reading end
+    int err = -1;  // its standard error, our reading end
+    int pidfd = -1;  // readable once it exits; -1 where the kernel has none
     std::size_t written = 0;
-    if (input.empty()) {
-        close_fd(pipes.in);
+    bool limited = false;  // a deadline holds
+    Clock::time_point deadline{};
+    bool terminated = false;  // the group had SIGTERM for the time limit or a stop
+    bool killed = false;      // and SIGKILL after the grace
+
+    // Reads what fd has now (a few chunks at most) into sink, up to limit;
+    // the rest is dropped and counted. Closes fd at its end.
+    void drain(int& fd, std::string& sink, std::size_t limit, std::size_t& dropped) {
+        char buffer[chunk_size];
+        for (int chunk = 0; chunk < chunks_per_drain; ++chunk) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                if (n == 0 || errno != EAGAIN) {
+                    close_fd(fd);
+                }
+                return;
+            }
+            const auto size = static_cast<std::size_t>(n);
+            const std::size_t kept = std::min(size, limit - std::min(limit, sink.size()));
+            sink.append(buffer, kept);
+            dropped += size - kept;
+        }
     }
-    while (pipes.out >= 0 || pipes.err >= 0) {
-        terminate_on_request(stop, result);
-        pollfd polls[3] = {{pipes.out, POLLIN, 0}, {pipes.err, POLLIN, 0}, {pipes.in, POLLOUT, 0}};
-        const int ready = poll(polls, 3, poll_timeout(stop.deadline));
-        if (ready < 0 && errno == EINTR) {
-            continue;
+
+    void drain_outputs() {
+        if (out >= 0) {
+            drain(out, result.out, options.out_limit, result.out_dropped);
         }
-        if (ready < 0) {
-            result.start_error = std::string("poll: ") + std::strerror(errno);
-            return false;
+        if (err >= 0) {
+            drain(err, result.err, options.err_limit, result.err_dropped);
         }
-        if (ready == 0) {
-            if (!on_deadline(stop, result)) {
+    }
+
+    void feed() {
+        const ssize_t n = write(in, input.data() + written, input.size() - written);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+        }
+        if ((n < 0 && errno != EINTR && errno != EAGAIN) || written == input.size()) {
+            close_fd(in);
+        }
+    }
+
+    // Without a pidfd: whether it exited, left unreaped.
+    bool exited() {
+        siginfo_t info{};
+        return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid == pid;
+    }
+
+    // SIGTERM to the group, then SIGKILL once the grace has passed.
+    void escalate() {
+        if (!terminated) {
+            terminated = true;
+            kill(-pid, SIGTERM);
+            limited = true;
+            deadline = after(stop_grace_seconds);
+        } else if (!killed) {
+            killed = true;
+            kill(-pid, SIGKILL);
+        }
+    }
+
+    void on_deadline() {
+        result.timed_out = result.timed_out || !result.stopped;
+        escalate();
+    }
+
+    void check_terminate_when() {
+        if (!terminated && !options.terminate_when.empty() &&
+            result.err.find(options.terminate_when) != std::string::npos) {
+            terminated = true;  // the caller's own stop: no grace, no time-out
+            kill(-pid, SIGTERM);
+        }
+    }
+
+    // Feeds and drains until the program exits; false when poll fails.
+    bool pump() {
+        for (;;) {
+            check_terminate_when();
+            pollfd polls[5] = {{out, POLLIN, 0}, {err, POLLIN, 0}, {in, POLLOUT, 0},
+                               {pidfd, POLLIN, 0}, {options.stop_fd, POLLIN, 0}};
+            int wait_ms = limited ? milliseconds_until(deadline) : -1;
+            if (pidfd < 0) {
+                wait_ms = wait_ms < 0 ? watch_slice_ms : std::min(wait_ms, watch_slice_ms);
+            }
+            const int ready = poll(polls, 5, wait_ms);
+            if (ready < 0 && errno != EINTR) {
+                result.start_error = std::string("poll: ") + std::strerror(errno);
                 return false;
             }
-            continue;
-        }
-        if (polls[0].revents != 0) {
-            drain(pipes.out, result.out);
-        }
-        if (polls[1].revents != 0) {
-            drain(pipes.err, result.err);
-        }
-        if (pipes.in >= 0 && polls[2].revents != 0) {
-            feed(pipes.in, input, written, polls[2].revents);
-        }
-    }
-    close_fd(pipes.in);
-    return true;
-}
-
-// Waits for the child, up to the deadline when there is one (and through
-// the grace period when the deadline passes meanwhile).
-bool wait_child(int& status, Stop& stop, ChildResult& result) {
-    for (;;) {
-        if (!stop.deadline.limited) {
-            return waitpid(stop.pid, &status, 0) == stop.pid;
-        }
-        while (Clock::now() < stop.deadline.at) {
-            if (waitpid(stop.pid, &status, WNOHANG) == stop.pid) {
+            if (polls[4].revents != 0 && !result.stopped) {
+                result.stopped = true;
+                limited = true;
+                deadline = Clock::now();
+            }
+            if (limited && Clock::now() >= deadline) {
+                on_deadline();
+            }
+            drain_outputs();
+            if (in >= 0 && polls[2].revents != 0) {
+                feed();
+            }
+            if (pidfd >= 0 ? polls[3].revents != 0 : exited()) {
                 return true;
             }
-            usleep(1000);
-        }
-        if (!on_deadline(stop, result)) {
-            return false;
         }
     }
-}
+
+    // What is left of the group once the program exited: SIGTERM, and after
+    // the grace SIGKILL, to whatever still lives in it.
+    void end_group() {
+        if (!group_has_members(pid, pid)) {
+            return;
+        }
+        kill(-pid, SIGTERM);
+        const Clock::time_point grace_end = after(stop_grace_seconds);
+        while (Clock::now() < grace_end && group_has_members(pid, pid)) {
+            poll(nullptr, 0, watch_slice_ms);
+            drain_outputs();
+        }
+        kill(-pid, SIGKILL);
+        const Clock::time_point kill_end = after(kill_wait_seconds);
+        while (Clock::now() < kill_end && group_has_members(pid, pid)) {
+            poll(nullptr, 0, 1);
+        }
+    }
+
+    void finish() {
+        drain_outputs();
+        end_group();
+        drain_outputs();
+        int status = 0;
+        rusage usage{};
+        while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+        }
+        reap_group(pid);
+        result.max_rss_kib = usage.ru_maxrss;
+        if (WIFEXITED(status)) {
+            result.exit_code = result.timed_out || result.stopped ? -1 : WEXITSTATUS(status);
+        } else if (WIFSIGNALED(status)) {
+            result.term_signal = WTERMSIG(status);
+        }
+    }
+
+    void close_all() {
+        close_fd(in);
+        close_fd(out);
+        close_fd(err);
+        close_fd(pidfd);
+    }
+};
 
 // The result of a run that could not start because call failed; closes the
 // pipes made so far.
-ChildResult not_started(ChildResult& result, const char* call,
-                        std::initializer_list<int*> pipes) {
+ChildResult not_started(ChildResult& result, const char* call, int error, std::vector<int*> pipes) {
     result.not_started = true;
-    result.start_error = std::string(call) + ": " + std::strerror(errno);
+    result.start_error = std::string(call) + ": " + std::strerror(error);
     for (int* ends : pipes) {
         close_fd(ends[0]);
         close_fd(ends[1]);
@@ -208,45 +270,68 @@ ChildResult not_started(ChildResult& result, const char* call,
 }  // namespace
 
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& input, const std::string& cwd, double timeout_seconds,
-                      const std::string& terminate_when) {
+                      const std::string& input, const ChildOptions& options) {
     ChildResult result;
     int in_pipe[2] = {-1, -1};
     int out_pipe[2] = {-1, -1};
     int err_pipe[2] = {-1, -1};
+    int report[2] = {-1, -1};
+    const std::vector<int*> pipes = {in_pipe, out_pipe, err_pipe, report};
     if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
-        pipe2(err_pipe, O_CLOEXEC) != 0) {
-        return not_started(result, "pipe", {in_pipe, out_pipe, err_pipe});
+        pipe2(err_pipe, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0) {
+        return not_started(result, "pipe", errno, pipes);
     }
-    const Deadline deadline = deadline_after(timeout_seconds);
     const std::vector<char*> argv = argument_vector(program, args);
     const pid_t pid = fork();
     if (pid < 0) {
-        return not_started(result, "fork", {in_pipe, out_pipe, err_pipe});
+        return not_started(result, "fork", errno, pipes);
     }
     if (pid == 0) {
         const int fds[3] = {in_pipe[0], out_pipe[1], err_pipe[1]};
-        exec_child(argv.data(), cwd.c_str(), fds);
+        exec_child(argv.data(), options.cwd.c_str(), fds, report[1], options.memory_mib);
     }
-    close(in_pipe[0]);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    Pipes pipes{in_pipe[1], out_pipe[0], err_pipe[0]};
-    Stop stop{pid, terminate_when, deadline};
-    int status = 0;
-    const bool finished = pump(input, pipes, result, stop) && wait_child(status, stop, result);
-    if (!finished) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
+    setpgid(pid, pid);  // as the child does: whichever comes first
+    close_fd(in_pipe[0]);
+    close_fd(out_pipe[1]);
+    close_fd(err_pipe[1]);
+    close_fd(report[1]);
+    int exec_error = 0;
+    const bool exec_refused = read(report[0], &exec_error, sizeof exec_error) == sizeof exec_error;
+    close_fd(report[0]);
+    Run run{input, options, result};
+    run.pid = pid;
+    run.in = in_pipe[1];
+    run.out = out_pipe[0];
+    run.err = err_pipe[0];
+    run.pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    set_non_blocking(run.in);
+    set_non_blocking(run.out);
+    set_non_blocking(run.err);
+    if (input.empty()) {
+        close_fd(run.in);
     }
-    close_fd(pipes.in);
-    close_fd(pipes.out);
-    close_fd(pipes.err);
-    if (WIFEXITED(status)) {
-        result.exit_code = result.timed_out ? -1 : WEXITSTATUS(status);
-        result.not_started = result.exit_code == exec_failed && result.out.empty();
-    } else if (WIFSIGNALED(status)) {
-        result.term_signal = WTERMSIG(status);
+    if (options.timeout_seconds > 0) {
+        run.limited = true;
+        run.deadline = after(options.timeout_seconds);
+    }
+    if (!exec_refused && !run.pump()) {
+        kill(-pid, SIGKILL);
+    }
+    run.finish();
+    run.close_all();
+    if (exec_refused) {
+        result.not_started = true;
+        result.exec_error = exec_error;
     }
     return result;
+}
+
+ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& input, const std::string& cwd, double timeout_seconds,
+                      const std::string& terminate_when) {
+    ChildOptions options;
+    options.cwd = cwd;
+    options.timeout_seconds = timeout_seconds;
+    options.terminate_when = terminate_when;
+    return run_child(program, args, input, options);
 }

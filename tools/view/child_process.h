@@ -1,35 +1,69 @@
-// Runs a program as a child process with a chosen standard input and
-// collects its standard output and standard error byte for byte.
+// Runs a program as a child process with a chosen standard input, collects
+// its standard output and standard error, and leaves nothing of it behind.
 #ifndef QUORVEL_VIEW_CHILD_PROCESS_H
 #define QUORVEL_VIEW_CHILD_PROCESS_H
 
+#include <cstddef>
+#include <limits>
 #include <string>
 #include <vector>
 
 struct ChildResult {
     std::string out;
     std::string err;
+    std::size_t out_dropped = 0;  // bytes past options.out_limit, read and dropped
+    std::size_t err_dropped = 0;  // bytes past options.err_limit, read and dropped
     int exit_code = -1;     // -1 when it did not exit by itself
     int term_signal = 0;    // the signal that ended it (also after a time-out), or 0
-    bool timed_out = false; // killed because it ran past the time limit
+    bool timed_out = false; // stopped because it ran past the time limit
+    bool stopped = false;   // stopped because the caller asked (options.stop_fd)
     bool not_started = false;  // the program could not be executed
-    std::string start_error;   // why, when the runner itself failed (pipe, fork, poll)
+    int exec_error = 0;        // why exec failed (an errno), when it did
+    std::string start_error;   // the runner's own failure (pipe, fork, poll), when it did
+    long max_rss_kib = 0;      // its peak resident memory (or its largest waited-for child's)
 };
 
+inline constexpr std::size_t unlimited_output = std::numeric_limits<std::size_t>::max();
+
+struct ChildOptions {
+    std::string cwd;                 // where it runs; empty: the current directory
+    double timeout_seconds = 0;      // 0: no limit
+    std::string terminate_when;      // SIGTERM as soon as standard error holds this
+    std::size_t out_limit = unlimited_output;  // bytes of standard output kept
+    std::size_t err_limit = unlimited_output;  // bytes of standard error kept
+    std::size_t memory_mib = 0;      // RLIMIT_DATA in MiB; 0: none
+    int stop_fd = -1;                // once readable, the run is stopped as at a time-out
+};
+
+// Grace between SIGTERM and SIGKILL when a run is stopped.
+inline constexpr double stop_grace_seconds = 1.0;
+
 // Runs program with args (argv[0] is program; a name without '/' is looked up
-// in PATH) in directory cwd (empty: the current one), feeding input on its
-// standard input and then closing it. With timeout_seconds > 0 the program is
-// sent SIGTERM once that much time has passed (timed_out), and SIGKILL when
-// it is still running a second later; what it writes meanwhile is kept.
-// With terminate_when not empty, it is sent SIGTERM as soon as its standard
-// error holds that text. Never throws: a pipe or fork that fails gives
-// not_started with start_error set.
+// in PATH), feeding input on its standard input and then closing it.
 //
-// Safe to call from several threads at once.
+// The program runs in a process group of its own, with the signal mask and
+// the dispositions of a fresh process. The run ends when the program exits
+// (it is watched directly, not through its pipes): what is already in the
+// pipes is read, and any process left in its group gets SIGTERM and, after
+// stop_grace_seconds, SIGKILL. At the time limit, or when stop_fd becomes
+// readable, the group gets the same. Its leader and the orphans of the group
+// that were handed to the caller (a child subreaper) are reaped only after
+// that, so the group's id is not reused while it is signalled. A descendant
+// that left the group with setsid() is out of reach.
+//
+// Past the limits, output is read and dropped, and counted. not_started is
+// set when the program could not be executed (exec_error, told by a
+// close-on-exec pipe, so that a program's own exit status 127 is not taken
+// for it), or the runner itself failed (start_error). Never throws. Safe to
+// call from several threads at once.
 //
 // The caller must ignore SIGPIPE (the viewer's and the tests' main do): a
 // child that exits before reading all its input would otherwise end the
 // caller when it writes the rest.
+ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& input, const ChildOptions& options);
+
+// The same, with a working directory, a time limit and terminate_when.
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const std::string& cwd = "",
                       double timeout_seconds = 0, const std::string& terminate_when = "");

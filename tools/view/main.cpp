@@ -2,22 +2,33 @@
 // many exercises at once for CI.
 //
 //   quorvel-view [--html OUT.html] [--format F] [--output FILE] [FILE]
-//   quorvel-view --run [--message-id N | --input FILE] [--timeout S]
+//   quorvel-view --run [--message-id N | --input FILE] [--timeout S] [--memory MIB]
 //                [--html OUT.html] [--format F] [--output FILE] -- PROGRAM [ARGS...]
-//   quorvel-view --check [--message-id N | --input FILE] [--timeout S] [-j N]
-//                [--format F] [--output FILE] PROGRAM...
+//   quorvel-view --check [--message-id N | --input FILE] [--timeout S] [--memory MIB]
+//                [-j N] [--format F] [--output FILE] PROGRAM...
 //
 // F is text (the default), json, tap or junit.
 //
 // Exit status: 0 shown (with --check: every check passed), 1 malformed
 // stream, 2 usage or file error, 3 a program crashed, timed out, could not
 // start or exited non-zero, 4 (--check only) a check box is red. With
-// several programs the most serious counts: 3, then 1, then 4.
+// several programs the most serious counts: 3, then 1, then 4. Interrupted
+// by SIGINT or SIGTERM, it stops every program's group and ends by that
+// signal.
+//
+// Bounds: a stream is at most exchange_stream_limit bytes (more, from a
+// file or on a program's standard output, is malformed and left unread or
+// dropped); a program's standard error is kept up to stderr_limit bytes and
+// the rest counted; --input is at most image_size bytes, what the library
+// reads.
 #include "child_process.h"
 #include "exchange.h"
+#include "interrupt.h"
+#include "options.h"
 #include "render.h"
 #include "report.h"
 
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,220 +39,63 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-constexpr double default_timeout = 10;
-constexpr int most_jobs = 256;
+constexpr std::size_t stderr_limit = 64 * 1024;
 
-const char* usage_text =
-    "usage: quorvel-view [--html OUT.html] [--format F] [--output FILE] [FILE]\n"
-    "       quorvel-view --run [--message-id N | --input FILE] [--timeout S]\n"
-    "                    [--html OUT.html] [--format F] [--output FILE] -- PROGRAM [ARGS...]\n"
-    "       quorvel-view --check [--message-id N | --input FILE] [--timeout S] [-j N]\n"
-    "                    [--format F] [--output FILE] PROGRAM...\n"
-    "Reads an exchange stream (from FILE or standard input), or runs PROGRAM as\n"
-    "a host would, and shows its boxes; --check runs each PROGRAM and reports.\n"
-    "F: text (default), json, tap, junit. NO_COLOR turns colours off.\n";
+enum class Read { ok, too_long, failed };
 
-struct Options {
-    bool help = false;
-    bool run = false;
-    bool check = false;
-    std::string html;
-    std::string file;
-    std::string input_file;
-    std::string message_id = "0";
-    bool message_id_given = false;
-    double timeout = default_timeout;
-    int jobs = 0;  // 0: one per core
-    std::string format = "text";
-    std::string output;
-    std::vector<std::string> command;  // --run: the program and its arguments; --check: programs
-};
-
-// What went wrong; main alone turns it into a message and an exit status.
-enum class Problem { none, usage, file, malformed, program };
-
-struct Error {
-    Problem problem = Problem::none;
-    std::string message;
-    explicit operator bool() const { return problem != Problem::none; }
-};
-
-Error usage_error(const std::string& message) { return {Problem::usage, message}; }
-
-bool is_integer(const std::string& text) {
-    const std::size_t digits = text.rfind('-', 0) == 0 ? 1 : 0;
-    return text.size() > digits && text.size() < 12 &&
-           text.find_first_not_of("0123456789", digits) == std::string::npos;
-}
-
-Error value_of(int& i, int argc, char** argv, std::string& value) {
-    if (i + 1 >= argc) {
-        return usage_error(std::string(argv[i]) + " needs a value");
-    }
-    value = argv[++i];
-    return {};
-}
-
-Error parse_timeout(const std::string& text, double& seconds) {
-    char* end = nullptr;
-    seconds = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !(seconds > 0) || seconds > 86400) {
-        return usage_error("--timeout takes a number of seconds above 0");
-    }
-    return {};
-}
-
-Error parse_jobs(const std::string& text, int& jobs) {
-    if (!is_integer(text) || text[0] == '-' || std::stoi(text) < 1 || std::stoi(text) > most_jobs) {
-        return usage_error("-j takes a number of parallel runs from 1 to " + std::to_string(most_jobs));
-    }
-    jobs = std::stoi(text);
-    return {};
-}
-
-Error parse_format(const std::string& text, std::string& format) {
-    if (text != "text" && text != "json" && text != "tap" && text != "junit") {
-        return usage_error("--format takes text, json, tap or junit");
-    }
-    format = text;
-    return {};
-}
-
-// An option that takes a value, at argv[i]; false when arg is none of them.
-bool parse_valued_option(const std::string& arg, int& i, int argc, char** argv, Options& options,
-                         Error& error) {
-    std::string value;
-    if (arg == "--html") {
-        error = value_of(i, argc, argv, options.html);
-    } else if (arg == "--input") {
-        error = value_of(i, argc, argv, options.input_file);
-    } else if (arg == "--output") {
-        error = value_of(i, argc, argv, options.output);
-    } else if (arg == "--message-id") {
-        options.message_id_given = true;
-        error = value_of(i, argc, argv, options.message_id);
-        if (!error && !is_integer(options.message_id)) {
-            error = usage_error("--message-id takes an integer");
+// At most limit bytes of path ("" or "-": standard input) into content;
+// too_long when more follow, which are left unread.
+Read read_bounded(const std::string& path, std::size_t limit, std::string& content) {
+    std::ifstream file;
+    std::istream* in = &std::cin;
+    if (!path.empty() && path != "-") {
+        file.open(path, std::ios::binary);
+        if (!file) {
+            return Read::failed;
         }
-    } else if (arg == "--timeout") {
-        error = value_of(i, argc, argv, value);
-        error = error ? error : parse_timeout(value, options.timeout);
-    } else if (arg == "-j") {
-        error = value_of(i, argc, argv, value);
-        error = error ? error : parse_jobs(value, options.jobs);
-    } else if (arg == "--format") {
-        error = value_of(i, argc, argv, value);
-        error = error ? error : parse_format(value, options.format);
-    } else {
-        return false;
+        in = &file;
     }
-    return true;
-}
-
-// One option at argv[i] (moving i past its value); done is set at the
-// first word that starts the program's command.
-Error parse_option(int& i, int argc, char** argv, Options& options, bool& done) {
-    const std::string arg = argv[i];
-    Error error;
-    if (parse_valued_option(arg, i, argc, argv, options, error)) {
-        return error;
+    content.resize(limit + 1);
+    in->read(content.data(), static_cast<std::streamsize>(content.size()));
+    content.resize(static_cast<std::size_t>(in->gcount()));
+    if (in->bad()) {
+        return Read::failed;
     }
-    if (arg == "--help" || arg == "-h") {
-        options.help = true;
-    } else if (arg == "--run") {
-        options.run = true;
-    } else if (arg == "--check") {
-        options.check = true;
-    } else if (arg == "--") {
-        ++i;
-        done = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-        return usage_error("unknown option " + arg);
-    } else if (options.run) {
-        done = true;
-    } else if (options.check) {
-        options.command.push_back(arg);
-    } else if (options.file.empty()) {
-        options.file = arg;
-    } else {
-        return usage_error("more than one FILE");
-    }
-    return {};
-}
-
-Error check_options(const Options& options) {
-    if (options.run && options.check) {
-        return usage_error("give --run or --check, not both");
-    }
-    if (options.run && options.command.empty()) {
-        return usage_error("--run needs a PROGRAM after --");
-    }
-    if (options.check && options.command.empty()) {
-        return usage_error("--check needs at least one PROGRAM");
-    }
-    if (options.check && !options.html.empty()) {
-        return usage_error("--html goes with one program or stream, not with --check");
-    }
-    if (!options.run && !options.check &&
-        (!options.command.empty() || !options.input_file.empty() || options.message_id_given)) {
-        return usage_error("--input, --message-id and a PROGRAM go with --run or --check");
-    }
-    if (!options.input_file.empty() && options.message_id_given) {
-        return usage_error("give --message-id or --input, not both");
-    }
-    if (options.jobs != 0 && !options.check) {
-        return usage_error("-j goes with --check");
-    }
-    return {};
-}
-
-Error parse_options(int argc, char** argv, Options& options) {
-    int i = 1;
-    for (bool done = false; i < argc && !done && !options.help;) {
-        if (Error error = parse_option(i, argc, argv, options, done)) {
-            return error;
-        }
-        i += done ? 0 : 1;
-    }
-    for (; i < argc; ++i) {
-        options.command.emplace_back(argv[i]);
-    }
-    return options.help ? Error{} : check_options(options);
-}
-
-bool read_all(const std::string& path, std::string& content) {
-    if (path.empty() || path == "-") {
-        content.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return !std::cin.bad();
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return false;
-    }
-    content.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad();
+    return content.size() > limit ? Read::too_long : Read::ok;
 }
 
 Error read_stream(const std::string& path, std::string& stream) {
-    return read_all(path, stream) ? Error{} : Error{Problem::file, "cannot read " + path};
+    switch (read_bounded(path, exchange_stream_limit, stream)) {
+        case Read::ok: return {};
+        case Read::too_long:
+            return {Problem::malformed,
+                    "the stream has more than " + std::to_string(exchange_stream_limit) + " bytes"};
+        case Read::failed: break;
+    }
+    return {Problem::file, "cannot read " + (path.empty() ? std::string("-") : path)};
 }
 
 // The message a host sends: the archived one, or a document with the id.
 Error host_message(const Options& options, std::string& input) {
     input = "message_id: " + options.message_id + quorvel_separator;
-    if (!options.input_file.empty() && !read_all(options.input_file, input)) {
-        return {Problem::file, "cannot read " + options.input_file};
+    if (options.input_file.empty()) {
+        return {};
     }
-    return {};
+    switch (read_bounded(options.input_file, image_size, input)) {
+        case Read::ok: return {};
+        case Read::too_long:
+            return {Problem::file, options.input_file + " has more than the " +
+                                       std::to_string(image_size) + " bytes the library reads"};
+        case Read::failed: break;
+    }
+    return {Problem::file, "cannot read " + options.input_file};
 }
 
 std::string signal_name(int number) {
@@ -261,7 +115,10 @@ std::string program_problem(const std::string& program, const ChildResult& resul
         return "cannot start " + program + ": " + result.start_error;
     }
     if (result.not_started) {
-        return "cannot run " + program;
+        return "cannot run " + program + ": " + std::strerror(result.exec_error);
+    }
+    if (result.stopped) {
+        return program + " was stopped: quorvel-view was interrupted";
     }
     if (result.timed_out) {
         return program + " did not finish within " + seconds_text(timeout) + " s and was killed";
@@ -277,14 +134,35 @@ std::string program_problem(const std::string& program, const ChildResult& resul
 
 // Runs a program as the host does, reading its answer as the host would.
 ProgramRun run_one(const std::vector<std::string>& command, const std::string& input,
-                   double timeout) {
+                   const Options& options) {
     ProgramRun run;
     run.program = command.front();
     const std::vector<std::string> args(command.begin() + 1, command.end());
-    run.result = run_child(run.program, args, input, "", timeout);
-    run.problem = program_problem(run.program, run.result, timeout);
-    run.view = read_as_host(run.result.out);
+    ChildOptions child;
+    child.timeout_seconds = options.timeout;
+    child.out_limit = exchange_stream_limit;
+    child.err_limit = stderr_limit;
+    child.memory_mib = options.memory_mib;
+    child.stop_fd = interrupt_fd();
+    run.result = run_child(run.program, args, input, child);
+    run.problem = program_problem(run.program, run.result, options.timeout);
+    if (run.result.out_dropped > 0) {
+        run.view.error = "more than " + std::to_string(exchange_stream_limit) +
+                         " bytes on standard output";
+    } else {
+        run.view = read_as_host(run.result.out);
+    }
     return run;
+}
+
+// What a report needs of a run once its entry is made: the stream and its
+// parsed document go.
+void release_stream(ProgramRun& run) {
+    std::string().swap(run.result.out);
+    std::string().swap(run.view.document);
+    std::string().swap(run.view.memory);
+    run.view.other.clear();
+    run.view.root = YamlNode{};
 }
 
 bool is_terminal(int fd) { return isatty(fd) == 1; }
@@ -307,7 +185,8 @@ std::vector<ProgramRun> run_all(const Options& options, const std::string& input
     const bool show_progress = is_terminal(STDERR_FILENO);
     const auto work = [&] {
         for (std::size_t i = next++; i < runs.size(); i = next++) {
-            runs[i] = run_one({options.command[i]}, input, options.timeout);
+            runs[i] = run_one({options.command[i]}, input, options);
+            release_stream(runs[i]);
             const std::lock_guard<std::mutex> lock(progress);
             ++done;
             if (show_progress) {
@@ -408,37 +287,41 @@ int report_one(const Options& options, const ProgramRun& run) {
     return run.view.ok ? 0 : exit_malformed;
 }
 
-// Shows the standard error of a run, then hands back its stream; a program
-// that failed gives Problem::program, and stream still holds what it wrote.
-Error show_run(const ProgramRun& run, std::string& shown, std::string& stream) {
-    if (!run.result.err.empty()) {
-        shown += "standard error of " + run.program + ":\n" + run.result.err +
-                 (run.result.err.back() == '\n' ? "" : "\n");
+// Shows the standard error of a run, then hands back its view; a program
+// that failed gives Problem::program, and the view still holds what it sent.
+Error show_run(const ProgramRun& run, std::string& shown, HostView& view) {
+    const std::string err = shown_stderr(run.result);
+    if (!err.empty()) {
+        shown += "standard error of " + run.program + ":\n" + err + (err.back() == '\n' ? "" : "\n");
     }
-    stream = run.result.out;
+    view = run.view;
     return run.problem.empty() ? Error{} : Error{Problem::program, run.problem};
 }
 
 // --run or a stream, shown on the terminal (and as HTML with --html).
 int show_one(const Options& options, const std::string& input) {
     std::string shown;
-    std::string stream;
+    HostView view;
     Error ran;
+    bool sent = true;  // a stream came, to show or to name as malformed
     if (options.run) {
-        ran = show_run(run_one(options.command, input, options.timeout), shown, stream);
+        const ProgramRun run = run_one(options.command, input, options);
+        ran = show_run(run, shown, view);
+        sent = !run.result.out.empty() || run.result.out_dropped > 0;
     } else {
+        std::string stream;
         ran = read_stream(options.file, stream);
+        view = ran ? HostView{} : read_as_host(stream);
     }
     if (!shown.empty()) {
         std::cout << shown;
     }
     if (ran) {
         report_error(ran);
-        if (ran.problem != Problem::program || stream.empty()) {
+        if (ran.problem != Problem::program || !sent) {
             return exit_status(ran.problem);
         }
     }
-    const HostView view = read_as_host(stream);
     if (!view.ok) {
         report_error({Problem::malformed, view.error});
         return exit_status(ran ? ran.problem : Problem::malformed);
@@ -452,6 +335,39 @@ int show_one(const Options& options, const std::string& input) {
         return exit_status(written.problem);
     }
     return exit_status(ran.problem);
+}
+
+// Runs or reads what the options ask for, and shows or reports it.
+int view_or_run(const Options& options) {
+    if (options.check) {
+        return check_programs(options);
+    }
+    std::string input;
+    if (options.run) {
+        if (Error error = host_message(options, input)) {
+            report_error(error);
+            return exit_status(error.problem);
+        }
+    }
+    if (options.format == "text") {
+        return show_one(options, input);
+    }
+    if (options.run) {
+        return report_one(options, run_one(options.command, input, options));
+    }
+    ProgramRun from_file;
+    from_file.program = options.file.empty() ? "-" : options.file;
+    from_file.result.exit_code = 0;
+    if (Error error = read_stream(options.file, from_file.result.out)) {
+        if (error.problem != Problem::malformed) {
+            report_error(error);
+            return exit_status(error.problem);
+        }
+        from_file.view.error = error.message;
+    } else {
+        from_file.view = read_as_host(from_file.result.out);
+    }
+    return report_one(options, from_file);
 }
 
 }  // namespace
@@ -471,29 +387,12 @@ int main(int argc, char** argv) {
         std::cout << usage_text;
         return 0;
     }
-    if (options.check) {
-        return check_programs(options);
+    if (options.run || options.check) {
+        // Orphans of a program's group come to the viewer, which reaps them.
+        prctl(PR_SET_CHILD_SUBREAPER, 1);
+        watch_interrupts();
     }
-    std::string input;
-    if (options.run) {
-        if (Error error = host_message(options, input)) {
-            report_error(error);
-            return exit_status(error.problem);
-        }
-    }
-    if (options.format == "text") {
-        return show_one(options, input);
-    }
-    if (options.run) {
-        return report_one(options, run_one(options.command, input, options.timeout));
-    }
-    ProgramRun from_file;
-    from_file.program = options.file.empty() ? "-" : options.file;
-    from_file.result.exit_code = 0;
-    if (Error error = read_stream(options.file, from_file.result.out)) {
-        report_error(error);
-        return exit_status(error.problem);
-    }
-    from_file.view = read_as_host(from_file.result.out);
-    return report_one(options, from_file);
+    const int status = view_or_run(options);
+    raise_interrupt_if_any();
+    return status;
 }

@@ -126,7 +126,7 @@ std::string json_program(const ProgramRun& run, const RunCounts& counts) {
                       status_name(counts.status) + "\", \"exit\": " +
                       std::to_string(exit_value(run.result)) +
                       ", \"error\": " + (error.empty() ? "null" : json_string(error)) +
-                      ",\n     \"stderr\": " + json_string(run.result.err) + ",\n     \"boxes\": [";
+                      ",\n     \"stderr\": " + json_string(shown_stderr(run.result)) + ",\n     \"boxes\": [";
     for (std::size_t i = 0; i < run.view.boxes.size(); ++i) {
         out += (i == 0 ? "\n" : ",\n") + json_box(run.view.boxes[i], counts.roles[i]);
     }
@@ -185,7 +185,7 @@ std::string junit_suite(const ProgramRun& run, const RunCounts& counts) {
            std::to_string(counts.passed + counts.failed + (error.empty() ? 0U : 1U)) +
            "\" failures=\"" + std::to_string(counts.failed) + "\" errors=\"" +
            (error.empty() ? "0" : "1") + "\">\n" + cases + "    <system-err>" +
-           xml_text(run.result.err) + "</system-err>\n  </testsuite>\n";
+           xml_text(shown_stderr(run.result)) + "</system-err>\n  </testsuite>\n";
 }
 
 }  // namespace
@@ -228,6 +228,15 @@ RunCounts count_run(const ProgramRun& run) {
         counts.status = RunStatus::failed;
     }
     return counts;
+}
+
+std::string shown_stderr(const ChildResult& result) {
+    if (result.err_dropped == 0) {
+        return result.err;
+    }
+    return result.err + (result.err.empty() || result.err.back() == '\n' ? "" : "\n") +
+           "[quorvel-view: " + std::to_string(result.err_dropped) +
+           " more bytes of standard error left out]\n";
 }
 
 int exit_value(const ChildResult& result) {

@@ -54,6 +54,10 @@ RunCounts count_run(const ProgramRun& run);
 // The exit value of a run: its exit status, or the negated signal number.
 int exit_value(const ChildResult& result);
 
+// A run's standard error as reports show it: what was kept, then, when more
+// came, a line that counts what was left out.
+std::string shown_stderr(const ChildResult& result);
+
 // quorvel-view's exit statuses, other than 0.
 inline constexpr int exit_malformed = 1;     // a malformed stream
 inline constexpr int exit_usage = 2;         // a usage or file error

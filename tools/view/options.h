@@ -1,0 +1,52 @@
+// quorvel-view's command line: its options, their ranges, and the errors
+// that main turns into messages and exit statuses.
+#ifndef QUORVEL_VIEW_OPTIONS_H
+#define QUORVEL_VIEW_OPTIONS_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+inline constexpr double default_timeout = 10;
+inline constexpr double most_timeout = 24 * 60 * 60;   // a day
+inline constexpr int most_jobs = 1024;
+inline constexpr std::size_t most_memory_mib = 1024 * 1024;  // 1 TiB
+
+extern const char* const usage_text;
+
+struct Options {
+    bool help = false;
+    bool run = false;
+    bool check = false;
+    std::string html;
+    std::string file;
+    std::string input_file;
+    std::string message_id = "0";
+    bool message_id_given = false;
+    double timeout = default_timeout;
+    int jobs = 0;                // 0: one per core
+    std::size_t memory_mib = 0;  // 0: no limit
+    std::string format = "text";
+    std::string output;
+    std::vector<std::string> command;  // --run: the program and its arguments; --check: programs
+};
+
+// What went wrong; main alone turns it into a message and an exit status.
+enum class Problem { none, usage, file, malformed, program };
+
+struct Error {
+    Problem problem = Problem::none;
+    std::string message;
+    explicit operator bool() const { return problem != Problem::none; }
+};
+
+// Reads argv into options. A numeric option outside its range, or not a
+// number at all, is a usage error:
+//   -j N          1 to most_jobs
+//   --timeout S   above 0, at most most_timeout seconds
+//   --memory MiB  1 to most_memory_mib
+//   --message-id  any decimal integer (ids outside 32 bits reach the
+//                 library's own warning)
+Error parse_options(int argc, char** argv, Options& options);
+
+#endif
