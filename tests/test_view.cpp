@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -226,6 +228,12 @@ void write_exercises(const std::string& dir) {
     }
 }
 
+// A report with its times and timestamps blanked, to compare two runs.
+std::string without_times(const std::string& report) {
+    static const std::regex times(R"((time|timestamp)="[^"]*"|"execution_time": [0-9.]+)");
+    return std::regex_replace(report, times, "$1");
+}
+
 ChildResult check(const std::string& dir, std::vector<std::string> args) {
     args.insert(args.begin(), "--check");
     return run_child(viewer, args, "", dir);
@@ -260,10 +268,12 @@ TEST(ViewCheck, ReportsAsTheirReadersSeeThem) {
     write_exercises(dir);
     const std::string python = SYSTEM_PYTHON;
     const std::string readers = std::string(TESTS_DIR) + "/support/report_readers.py";
+    const std::vector<std::string> every = {"./green", "./red", "./crash", "./hostile", "./redexit"};
     const struct {
         std::string format;
         std::vector<std::string> reader;  // run in dir on the file "report"; empty: none
         std::vector<std::string> seen;     // lines the reader (or the report) must hold
+        std::vector<std::string> programs;
     } cases[] = {
         {"text", {}, {"passed          ./green  2 boxes, 2 passed, 0 failed",
                       "failed          ./red  2 boxes, 1 passed, 1 failed",
@@ -272,31 +282,40 @@ TEST(ViewCheck, ReportsAsTheirReadersSeeThem) {
                       "failed          ./hostile  1 box, 0 passed, 1 failed",
                       "exited non-zero ./redexit  1 box, 0 passed, 1 failed; ./redexit exited with "
                       "status 1",
-                      "5 programs: 1 passed, 2 failed, 2 with errors; 7 checks: 4 passed, 3 failed"}},
+                      "5 programs: 1 passed, 2 failed, 2 with errors; 7 checks: 4 passed, 3 failed"},
+         every},
         {"json", {python, readers, "json", SCHEMA_FILE, "report"},
          {"valid", "./red failed 0", "  2 false \"0 != 1\"", "./crash crashed -6",
           "  5 null \"crashed: the program aborted (SIGABRT)\"",
           "  1 false \"<b>\\\"x\\\"</b> # a\\nb \\u0000 \\u00ff \\u00e0\\u0097\"",
           "./redexit exited non-zero 1",
-          "  1 false \"0 != 1\"", "summary 5 7 4 3 2"}},
+          "  1 false \"0 != 1\"", "summary 5 7 4 3 2"},
+         every},
         {"tap", {"prove", "--exec", "cat", "report"},
-         {"Failed 5/9 subtests ", "report (Wstat: 0 Tests: 9 Failed: 5)", "  Failed tests:  4, 6-9"}},
+         {"Failed 5/9 subtests ", "report (Wstat: 0 Tests: 9 Failed: 5)", "  Failed tests:  4, 6-9"},
+         every},
         {"junit", {python, readers, "junit", "report"},
          {"./red 2 1 0", "  \"box 2: 0 != 1\" failure", "./crash 2 0 1", "  \"run\" error",
           "./hostile 1 1 0",
           "  \"box 1: <b>\\\"x\\\"</b> # a\\nb \\\\x00 \\\\xFF \\\\xE0\\\\x97\" failure",
-          "./redexit 2 1 1", "  \"box 1: 0 != 1\" failure"}},
+          "./redexit 2 1 1", "  \"box 1: 0 != 1\" failure"},
+         every},
+        {"junit", {python, readers, "junit", "report"},
+         {"./green 2 0 0", "  time set cases 0.0", "./crash 2 0 1", "  time set cases 0.0"},
+         {"./green", "./crash"}},
+        {"gradescope", {python, readers, "gradescope", GRADESCOPE_SCHEMA_FILE, "report"},
+         {"valid", "./green passed 1 of 1", "./red failed 0 of 1", "./crash failed 0 of 1", "score 1 of 3"},
+         {"./green", "./red", "./crash"}},
     };
-    const std::vector<std::string> programs = {"./green", "./red", "./crash", "./hostile", "./redexit"};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.format);
         std::vector<std::string> args = {"--format", c.format, "-j", "1"};
-        args.insert(args.end(), programs.begin(), programs.end());
+        args.insert(args.end(), c.programs.begin(), c.programs.end());
         const ChildResult one = check(dir, args);
         args[3] = "2";
         const ChildResult two = check(dir, args);
         EXPECT_EQ(one.exit_code, 3);
-        EXPECT_TRUE(same_bytes(two.out, one.out));
+        EXPECT_TRUE(same_bytes(without_times(two.out), without_times(one.out)));
         write_file(dir + "/report", one.out);
         const std::string seen =
             c.reader.empty() ? one.out
@@ -331,6 +350,11 @@ TEST(View, RejectsBadUsage) {
         {"--check", "--memory", "1048577", "./x"},
         {"--check", "--memory", "lots", "./x"},
         {"--memory", "64", "stream"},
+        {"--check", "--shard", "4/3", "./x"},
+        {"--check", "--shard", "0/3", "./x"},
+        {"--check", "--shard", "1/0", "./x"},
+        {"--check", "--shard", "1", "./x"},
+        {"--shard", "1/2", "stream"},
     };
     for (const auto& args : cases) {
         const ChildResult result = run_child(viewer, args, "");
@@ -338,6 +362,40 @@ TEST(View, RejectsBadUsage) {
         EXPECT_NE(result.err.find("usage: quorvel-view"), std::string::npos);
     }
     EXPECT_EQ(run_child(viewer, {"/nonexistent/stream"}, "").exit_code, 2);
+}
+
+// --shard K/N: the programs sorted by name, every N-th from the K-th on, so
+// that N jobs cover each once whatever order they are given in.
+TEST(ViewCheck, ShardsCoverEveryProgramOnce) {
+    const std::string dir = make_temp_dir();
+    const std::vector<std::string> seven = {"./p4", "./p1", "./p7", "./p2", "./p6", "./p3", "./p5"};
+    for (const std::string& program : seven) {
+        write_file(dir + "/" + program, std::string("#!/bin/sh\nexec ") + SCRIPTED_EXERCISE + " @null @null int:1:1\n");
+        chmod((dir + "/" + program).c_str(), 0755);
+    }
+    std::vector<std::string> covered;
+    for (int shard = 1; shard <= 3; ++shard) {
+        std::vector<std::string> args = {"--shard", std::to_string(shard) + "/3"};
+        args.insert(args.end(), seven.begin(), seven.end());
+        const ChildResult result = check(dir, args);
+        EXPECT_EQ(result.exit_code, 0);
+        for (const std::string& program : seven) {
+            if (result.out.find("passed          " + program + "  ") != std::string::npos) {
+                covered.push_back(program);
+            }
+        }
+    }
+    std::sort(covered.begin(), covered.end());
+    EXPECT_EQ(covered, (std::vector<std::string>{"./p1", "./p2", "./p3", "./p4", "./p5", "./p6", "./p7"}));
+    const ChildResult empty = check(dir, {"--shard", "3/3", "./p1", "./p2"});
+    EXPECT_EQ(empty.exit_code, 0);
+    EXPECT_EQ(empty.out, "0 programs: 0 passed, 0 failed, 0 with errors; 0 checks: 0 passed, 0 failed\n");
+}
+
+TEST(View, TellsItsVersion) {
+    const ChildResult result = run_child(viewer, {"--version"}, "");
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, std::string("quorvel-view ") + QUORVEL_VERSION + "\n");
 }
 
 // Programs that print without end, on standard output or standard error:

@@ -111,6 +111,27 @@ TEST(Zandrel, DependsOnlyOnTheStartSecond) {
     GTEST_SKIP() << "no two runs fell in one second";
 }
 
+TEST(Zandrel, IgnoresItsArgumentsButVersion) {
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+        bool writes;
+    } cases[] = {
+        {{"--version"}, std::string("zandrel ") + QUORVEL_VERSION + "\n", false},
+        {{"extra", "words"}, "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        const std::string dir = make_temp_dir();
+        const ChildResult result = run_child(ZANDREL, c.args, "", dir);
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(result.out, c.out);
+        bool written = false;
+        read_file(dir + "/gibberish.txt", &written);
+        EXPECT_EQ(written, c.writes);
+    }
+}
+
 TEST(Zandrel, ReportsAFileItCannotWrite) {
     const struct {
         const char* name;

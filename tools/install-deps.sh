@@ -7,7 +7,8 @@
 #                                   with prove, the python readers of the
 #                                   previewer's reports, and libxml2 and
 #                                   nlohmann-json that check them in the
-#                                   fuzz target (the default)
+#                                   fuzz target, and groff for the manual
+#                                   pages (the default)
 #   tools/install-deps.sh bench     the tests' needs, and the benchmarks'
 #   tools/install-deps.sh ci        everything .ci/run uses: the tests' needs,
 #                                   clang with its sanitizer and libFuzzer
@@ -20,7 +21,7 @@ set -euo pipefail
 
 example=(cmake make g++ pkg-config libyaml-dev)
 tests=("${example[@]}" libgtest-dev libgmock-dev perl python3-jsonschema python3-junitparser libxml2-dev
-    nlohmann-json3-dev)
+    nlohmann-json3-dev groff-base)
 bench=("${tests[@]}" valgrind)
 ci=("${bench[@]}" clang libclang-rt-14-dev)
 

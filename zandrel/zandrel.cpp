@@ -8,7 +8,8 @@
 // The text is built in memory (about 425 KB) and written in one go. The
 // program prints nothing and exits 0 on success. If the file cannot be opened
 // or written in full, it prints "zandrel: cannot write gibberish.txt: <reason>"
-// on standard error and exits 1.
+// on standard error and exits 1. "zandrel --version" prints "zandrel" and the
+// version and writes no file; any other argument is ignored.
 //
 // rnum() divides in single precision, so the 64 largest values of rand() give
 // exactly 1.0. Such a draw still picks a full stop for the token class (r is
@@ -92,7 +93,11 @@ bool write_file(const char* name, const std::string& text) {
 
 float rnum() { return static_cast<float>(std::rand()) / rand_range; }
 
-int main() {
+int main(int argc, char** argv) {
+    if (std::any_of(argv + 1, argv + argc, [](const char* arg) { return std::strcmp(arg, "--version") == 0; })) {
+        std::printf("zandrel %s\n", QUORVEL_VERSION);
+        return 0;
+    }
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     const std::string text = practice_text();
     if (!write_file(output_name, text)) {

@@ -1,10 +1,15 @@
 # Builds and runs small consumers of quorvel, as its users do.
 #   MODE=install  installs the build tree into a scratch prefix, then builds
-#                 one consumer through find_package and one through pkg-config.
+#                 one consumer through find_package and one through
+#                 pkg-config, and a folder of exercises declared with
+#                 quorvel_add_exercise, whose ctest must report one of three
+#                 tests passed and name all three in its JUnit file.
 #   MODE=fetch    builds a consumer that pulls quorvel in from its source
 #                 tree with FetchContent, with libyaml and GoogleTest hidden
 #                 from every search (HIDE_PATHS), and checks what the install
-#                 of that project holds.
+#                 of that project holds, and that quorvel_add_exercise there
+#                 (no previewer) fails with a message naming
+#                 QUORVEL_BUILD_VIEWER.
 # Variables: MODE, BUILD_DIR, SOURCE_DIR (this folder), QUORVEL_SOURCE_DIR,
 # WORK_DIR, CXX, FLAGS (extra compile and link flags, such as sanitizers, as
 # a ;-list), HIDE_PATHS (directories separated by |).
@@ -70,10 +75,22 @@ if(MODE STREQUAL "fetch")
     if(NOT installed STREQUAL "bin/consumer")
         message(FATAL_ERROR "the consumer's install holds more than its program: ${installed}")
     endif()
+    execute_process(COMMAND "${CMAKE_COMMAND}" -S "${SOURCE_DIR}/fetch_consumer"
+            -B "${WORK_DIR}/fetch-exercise" ${compiler_args} "-DQUORVEL_SOURCE_DIR=${QUORVEL_SOURCE_DIR}"
+            -DTRY_EXERCISE=ON RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(status EQUAL 0 OR NOT err MATCHES "QUORVEL_BUILD_VIEWER")
+        message(FATAL_ERROR "quorvel_add_exercise without the previewer: status ${status}\n${err}")
+    endif()
+    message(STATUS "quorvel_add_exercise without the previewer: fails as it should")
     return()
 endif()
 
 run("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}")
+foreach(page IN ITEMS quorvel-view zandrel)
+    if(NOT EXISTS "${prefix}/share/man/man1/${page}.1")
+        message(FATAL_ERROR "the install holds no manual page ${page}.1")
+    endif()
+endforeach()
 
 # find_package(quorvel CONFIG REQUIRED)
 run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}/consumer" -B "${WORK_DIR}/cmake-build"
@@ -93,3 +110,21 @@ endif()
 separate_arguments(pc_flags UNIX_COMMAND "${pc_flags}")
 run("${CXX}" ${FLAGS} "${SOURCE_DIR}/consumer/main.cpp" -o "${WORK_DIR}/pc-consumer" ${pc_flags})
 check_consumer("${WORK_DIR}/pc-consumer" "pkg-config")
+
+# quorvel_add_exercise: a green, a red and a crashing exercise.
+run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}/exercises" -B "${WORK_DIR}/exercises"
+    "-DCMAKE_PREFIX_PATH=${prefix}" ${compiler_args})
+run("${CMAKE_COMMAND}" --build "${WORK_DIR}/exercises")
+execute_process(COMMAND "${CMAKE_CTEST_COMMAND}" --output-junit junit.xml
+    WORKING_DIRECTORY "${WORK_DIR}/exercises" RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+string(FIND "${out}" "33% tests passed, 2 tests failed out of 3" summary)
+if(status EQUAL 0 OR summary EQUAL -1)
+    message(FATAL_ERROR "ctest of the exercises (status ${status}):\n${out}\n${err}")
+endif()
+file(READ "${WORK_DIR}/exercises/junit.xml" junit)
+foreach(exercise IN ITEMS green red crash)
+    if(NOT junit MATCHES "<testcase name=\"${exercise}\"")
+        message(FATAL_ERROR "the JUnit file of ctest does not name ${exercise}:\n${junit}")
+    endif()
+endforeach()
+message(STATUS "exercises: ctest reports 1 of 3 passed, and its JUnit file names all three")

@@ -4,6 +4,9 @@ one line at a time, for the tests to compare.
     report_readers.py json SCHEMA REPORT   validates REPORT against SCHEMA
                                            (jsonschema), then prints it
     report_readers.py junit REPORT         reads REPORT with junitparser
+    report_readers.py gradescope SCHEMA REPORT
+                                           validates REPORT against SCHEMA,
+                                           then prints its scores
 """
 import json
 import sys
@@ -32,13 +35,31 @@ def read_junit(report_path):
     report = JUnitXml.fromfile(report_path)
     for suite in report:
         print(suite.name, suite.tests, suite.failures, suite.errors)
+        timed = suite.time is not None and suite.time >= 0 and suite.timestamp
+        print("  time", "set" if timed else "missing", "cases", *sorted({str(case.time) for case in suite}))
         for case in suite:
             results = [type(result).__name__.lower() for result in case.result]
             print(" ", json.dumps(case.name), " ".join(results) or "passed")
 
 
+def read_gradescope(schema_path, report_path):
+    import jsonschema
+
+    with open(schema_path, encoding="utf-8") as schema_file:
+        schema = json.load(schema_file)
+    with open(report_path, encoding="utf-8") as report_file:
+        report = json.load(report_file)
+    jsonschema.validate(report, schema)
+    print("valid")
+    for test in report["tests"]:
+        print(test["name"], test["status"], test["score"], "of", test["max_score"])
+    print("score", report["score"], "of", len(report["tests"]))
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "json":
         read_json(sys.argv[2], sys.argv[3])
+    elif sys.argv[1] == "gradescope":
+        read_gradescope(sys.argv[2], sys.argv[3])
     else:
         read_junit(sys.argv[2])

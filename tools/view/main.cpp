@@ -5,9 +5,12 @@
 //   quorvel-view --run [--message-id N | --input FILE] [--timeout S] [--memory MIB]
 //                [--html OUT.html] [--format F] [--output FILE] -- PROGRAM [ARGS...]
 //   quorvel-view --check [--message-id N | --input FILE] [--timeout S] [--memory MIB]
-//                [-j N] [--format F] [--output FILE] PROGRAM...
+//                [-j N] [--shard K/N] [--format F] [--output FILE] PROGRAM...
+//   quorvel-view --version
 //
-// F is text (the default), json, tap or junit.
+// F is text (the default), json, tap, junit or gradescope. --shard K/N sorts
+// the programs by their bytes and runs the K-th of N interleaved shares, so
+// that N jobs cover every program once whatever order their shells give.
 //
 // Exit status: 0 shown (with --check: every check passed), 1 malformed
 // stream, 2 usage or file error, 3 a program crashed, timed out, could not
@@ -33,7 +36,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +52,23 @@
 namespace {
 
 constexpr std::size_t stderr_limit = 64 * 1024;
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Now, as ISO 8601 local time without a zone, as JUnit's timestamp has it.
+std::string timestamp_now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char text[32] = "";
+    if (localtime_r(&now, &local) != nullptr) {
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    }
+    return text;
+}
 
 enum class Read { ok, too_long, failed };
 
@@ -144,7 +166,10 @@ ProgramRun run_one(const std::vector<std::string>& command, const std::string& i
     child.err_limit = stderr_limit;
     child.memory_mib = options.memory_mib;
     child.stop_fd = interrupt_fd();
+    run.started = timestamp_now();
+    const Clock::time_point start = Clock::now();
     run.result = run_child(run.program, args, input, child);
+    run.seconds = seconds_since(start);
     run.problem = program_problem(run.program, run.result, options.timeout);
     if (run.result.out_dropped > 0) {
         run.view.error = "more than " + std::to_string(exchange_stream_limit) +
@@ -207,9 +232,13 @@ std::vector<ProgramRun> run_all(const Options& options, const std::string& input
     return runs;
 }
 
-std::string report(const std::string& format, const std::vector<ProgramRun>& runs) {
+// The report in format; seconds: how long the runs took in all.
+std::string report(const std::string& format, const std::vector<ProgramRun>& runs, double seconds) {
     if (format == "json") {
         return report_json(runs);
+    }
+    if (format == "gradescope") {
+        return report_gradescope(runs, seconds);
     }
     if (format == "tap") {
         return report_tap(runs);
@@ -254,15 +283,34 @@ void report_error(const Error& error) {
     }
 }
 
-// --check: every program, one report; the status is check_exit_status's.
-int check_programs(const Options& options) {
+// With --shard K/N, the programs sorted by their bytes, every N-th from the
+// K-th on; else all of them, in the order given.
+std::vector<std::string> programs_of(const Options& options) {
+    if (options.shards == 0) {
+        return options.command;
+    }
+    std::vector<std::string> sorted = options.command;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<std::string> share;
+    for (std::size_t i = static_cast<std::size_t>(options.shard - 1); i < sorted.size();
+         i += static_cast<std::size_t>(options.shards)) {
+        share.push_back(sorted[i]);
+    }
+    return share;
+}
+
+// --check: every program (of the share), one report; the status is
+// check_exit_status's.
+int check_programs(Options options) {
     std::string input;
     if (Error error = host_message(options, input)) {
         report_error(error);
         return exit_status(error.problem);
     }
+    options.command = programs_of(options);
+    const Clock::time_point start = Clock::now();
     const std::vector<ProgramRun> runs = run_all(options, input);
-    if (Error error = write_output(options, report(options.format, runs))) {
+    if (Error error = write_output(options, report(options.format, runs, seconds_since(start)))) {
         report_error(error);
         return exit_status(error.problem);
     }
@@ -272,7 +320,7 @@ int check_programs(const Options& options) {
 // --run or a stream, in one of the report formats; the exit status is the
 // viewer's own (a red box does not change it).
 int report_one(const Options& options, const ProgramRun& run) {
-    Error written = write_output(options, report(options.format, {run}));
+    Error written = write_output(options, report(options.format, {run}, run.seconds));
     if (!written && !options.html.empty() && run.view.ok) {
         written = write_html(run.view, options.html);
     }
@@ -358,6 +406,7 @@ int view_or_run(const Options& options) {
     ProgramRun from_file;
     from_file.program = options.file.empty() ? "-" : options.file;
     from_file.result.exit_code = 0;
+    from_file.started = timestamp_now();
     if (Error error = read_stream(options.file, from_file.result.out)) {
         if (error.problem != Problem::malformed) {
             report_error(error);
@@ -385,6 +434,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::cout << usage_text;
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "quorvel-view " << QUORVEL_VERSION << "\n";
         return 0;
     }
     if (options.run || options.check) {

@@ -8,12 +8,14 @@ const char* const usage_text =
     "       quorvel-view --run [--message-id N | --input FILE] [--timeout S] [--memory MIB]\n"
     "                    [--html OUT.html] [--format F] [--output FILE] -- PROGRAM [ARGS...]\n"
     "       quorvel-view --check [--message-id N | --input FILE] [--timeout S] [--memory MIB]\n"
-    "                    [-j N] [--format F] [--output FILE] PROGRAM...\n"
+    "                    [-j N] [--shard K/N] [--format F] [--output FILE] PROGRAM...\n"
+    "       quorvel-view --version\n"
     "Reads an exchange stream (from FILE or standard input), or runs PROGRAM as\n"
     "a host would, and shows its boxes; --check runs each PROGRAM and reports.\n"
-    "F: text (default), json, tap, junit. S: seconds, up to 86400 (default 10).\n"
-    "MIB: each program's data limit, 1 to 1048576. N (-j): 1 to 1024. NO_COLOR\n"
-    "turns colours off.\n";
+    "F: text (default), json, tap, junit, gradescope. S: seconds, up to 86400\n"
+    "(default 10). MIB: each program's data limit, 1 to 1048576. N (-j): 1 to\n"
+    "1024. --shard K/N: the K-th of N shares of the programs sorted by name.\n"
+    "NO_COLOR turns colours off.\n";
 
 namespace {
 
@@ -50,10 +52,20 @@ Error parse_timeout(const std::string& text, double& seconds) {
 }
 
 Error parse_format(const std::string& text, std::string& format) {
-    if (text != "text" && text != "json" && text != "tap" && text != "junit") {
-        return usage_error("--format takes text, json, tap or junit");
+    if (text != "text" && text != "json" && text != "tap" && text != "junit" && text != "gradescope") {
+        return usage_error("--format takes text, json, tap, junit or gradescope");
     }
     format = text;
+    return {};
+}
+
+// K/N: the K-th (from 1) of N shares.
+Error parse_shard(const std::string& text, int& shard, int& shards) {
+    const std::size_t slash = text.find('/');
+    if (slash == std::string::npos || !whole_number(text.substr(slash + 1), 1, most_shards, shards) ||
+        !whole_number(text.substr(0, slash), 1, shards, shard)) {
+        return usage_error("--shard takes K/N, 1 <= K <= N <= " + std::to_string(most_shards));
+    }
     return {};
 }
 
@@ -90,6 +102,9 @@ bool parse_valued_option(const std::string& arg, int& i, int argc, char** argv, 
     } else if (arg == "--format") {
         error = value_of(i, argc, argv, value);
         error = error ? error : parse_format(value, options.format);
+    } else if (arg == "--shard") {
+        error = value_of(i, argc, argv, value);
+        error = error ? error : parse_shard(value, options.shard, options.shards);
     } else {
         return false;
     }
@@ -106,6 +121,8 @@ Error parse_option(int& i, int argc, char** argv, Options& options, bool& done) 
     }
     if (arg == "--help" || arg == "-h") {
         options.help = true;
+    } else if (arg == "--version") {
+        options.version = true;
     } else if (arg == "--run") {
         options.run = true;
     } else if (arg == "--check") {
@@ -148,8 +165,8 @@ Error check_options(const Options& options) {
     if (!options.input_file.empty() && options.message_id_given) {
         return usage_error("give --message-id or --input, not both");
     }
-    if (options.jobs != 0 && !options.check) {
-        return usage_error("-j goes with --check");
+    if ((options.jobs != 0 || options.shards != 0) && !options.check) {
+        return usage_error("-j and --shard go with --check");
     }
     return {};
 }
@@ -158,7 +175,7 @@ Error check_options(const Options& options) {
 
 Error parse_options(int argc, char** argv, Options& options) {
     int i = 1;
-    for (bool done = false; i < argc && !done && !options.help;) {
+    for (bool done = false; i < argc && !done && !options.help && !options.version;) {
         if (Error error = parse_option(i, argc, argv, options, done)) {
             return error;
         }
@@ -167,5 +184,5 @@ Error parse_options(int argc, char** argv, Options& options) {
     for (; i < argc; ++i) {
         options.command.emplace_back(argv[i]);
     }
-    return options.help ? Error{} : check_options(options);
+    return options.help || options.version ? Error{} : check_options(options);
 }

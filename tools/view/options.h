@@ -11,11 +11,13 @@ inline constexpr double default_timeout = 10;
 inline constexpr double most_timeout = 24 * 60 * 60;   // a day
 inline constexpr int most_jobs = 1024;
 inline constexpr std::size_t most_memory_mib = 1024 * 1024;  // 1 TiB
+inline constexpr int most_shards = 10000;
 
 extern const char* const usage_text;
 
 struct Options {
     bool help = false;
+    bool version = false;
     bool run = false;
     bool check = false;
     std::string html;
@@ -26,6 +28,8 @@ struct Options {
     double timeout = default_timeout;
     int jobs = 0;                // 0: one per core
     std::size_t memory_mib = 0;  // 0: no limit
+    int shard = 0;               // --shard K/N: K, from 1; 0: every program
+    int shards = 0;              // N
     std::string format = "text";
     std::string output;
     std::vector<std::string> command;  // --run: the program and its arguments; --check: programs
@@ -47,6 +51,7 @@ struct Error {
 //   --memory MiB  1 to most_memory_mib
 //   --message-id  any decimal integer (ids outside 32 bits reach the
 //                 library's own warning)
+//   --shard K/N   1 <= K <= N <= most_shards
 Error parse_options(int argc, char** argv, Options& options);
 
 #endif

@@ -33,6 +33,8 @@ struct ProgramRun {
     ChildResult result;  // for a stream from a file: exit 0, nothing on stderr
     HostView view;
     std::string problem;  // the run's problem in words, "" when it exited 0
+    double seconds = 0;   // how long it ran
+    std::string started;  // when it started, ISO 8601 local time ("2026-12-09T08:30:00")
 };
 
 // How each box of a run counts. The red box that the library adds when a
@@ -82,7 +84,17 @@ std::string report_tap(const std::vector<ProgramRun>& runs);
 
 // JUnit XML: a testsuite per run, a testcase per check box (a failure for a
 // red one), and an extra testcase with an error for a run that did not end
-// cleanly.
+// cleanly. Each testsuite has the run's time in seconds and its timestamp,
+// each testcase a time of 0 (a box's own time is not measured), as
+// GoogleTest's XML has them.
 std::string report_junit(const std::vector<ProgramRun>& runs);
+
+// Gradescope's results.json (docs/gradescope-results.schema.json): a test
+// per program, worth 1 and scored 1 only when every check was green and the
+// run ended cleanly; its output lists the boxes and, for a run that ended
+// badly, the error and the first gradescope_stderr_size bytes of standard
+// error. The top-level score is the sum, execution_time the seconds given.
+inline constexpr std::size_t gradescope_stderr_size = 2048;
+std::string report_gradescope(const std::vector<ProgramRun>& runs, double seconds);
 
 #endif
