@@ -12,7 +12,8 @@ import json
 import sys
 
 
-def read_json(schema_path, report_path):
+def validated(schema_path, report_path):
+    """The report, once jsonschema has found it valid against the schema."""
     import jsonschema
 
     with open(schema_path, encoding="utf-8") as schema_file:
@@ -21,6 +22,11 @@ def read_json(schema_path, report_path):
         report = json.load(report_file)
     jsonschema.validate(report, schema)
     print("valid")
+    return report
+
+
+def read_json(schema_path, report_path):
+    report = validated(schema_path, report_path)
     for program in report["programs"]:
         print(program["program"], program["status"], program["exit"])
         for box in program["boxes"]:
@@ -43,14 +49,7 @@ def read_junit(report_path):
 
 
 def read_gradescope(schema_path, report_path):
-    import jsonschema
-
-    with open(schema_path, encoding="utf-8") as schema_file:
-        schema = json.load(schema_file)
-    with open(report_path, encoding="utf-8") as report_file:
-        report = json.load(report_file)
-    jsonschema.validate(report, schema)
-    print("valid")
+    report = validated(schema_path, report_path)
     for test in report["tests"]:
         print(test["name"], test["status"], test["score"], "of", test["max_score"])
     print("score", report["score"], "of", len(report["tests"]))
