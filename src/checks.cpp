@@ -6,7 +6,9 @@
 #include <quorvel/primitives.h>
 #include <quorvel/quorvel.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 using namespace quorvel_internal;
 using quorvel_detail::Label;
@@ -16,7 +18,28 @@ namespace {
 constexpr std::string_view agree_text = " == ";
 constexpr std::string_view differ_text = " != ";
 constexpr std::string_view near_text = " ~ ";
+constexpr std::string_view cut_mark = " \xE2\x80\xA6";  // " …"
 constexpr std::size_t shortest_text_size = 64;  // a long double's shortest text, exponent and all
+
+// Fitted check boxes: as wide as the label at the 18 px text, between these.
+constexpr int fitted_least_width = quorvel_check_width;
+constexpr int fitted_most_width = 1000;
+constexpr int text_margins = 20;  // the text's marginLeft, and as much again on its right
+
+// Pixel widths of characters at the 18 px text: the widths of a common
+// sans-serif face (DejaVu Sans) rounded up by a pixel or more, in classes.
+// Bytes in no class take default_pixels (digits among them); a character of
+// more than one byte takes a whole em, as wide glyphs (CJK) do.
+struct PixelClass {
+    std::string_view characters;
+    int pixels;
+};
+constexpr PixelClass pixel_classes[] = {
+    {" 'ijlIJ,.|/:;\\f-", 7}, {"()[]tr!", 8}, {"\"*_`szc?LFkvxyTP", 11},
+    {"KVXZBRCA", 13}, {"UNHDG&OQ", 15}, {"w~#+<=>^M", 16}, {"%mW@", 18},
+};
+constexpr int default_pixels = 12;
+constexpr int multibyte_pixels = 18;
 
 const char* bool_text(bool value) { return value ? "true" : "false"; }
 
@@ -66,11 +89,94 @@ void append_pair_check(bool agree, Value a, Value b, Put put) {
     append_box(label.text(), check_style(agree));
 }
 
+// The bytes of the UTF-8 character that starts with lead (1 for a byte
+// that starts none).
+std::size_t character_length(char lead) {
+    const auto byte = static_cast<unsigned char>(lead);
+    return byte >= 0xF0U && byte <= 0xF4U ? 4 : byte >= 0xE0U ? 3 : byte >= 0xC2U && byte < 0xE0U ? 2 : 1;
+}
+
+int character_pixels(std::string_view character) {
+    if (character.size() > 1) {
+        return multibyte_pixels;
+    }
+    for (const PixelClass& pixel_class : pixel_classes) {
+        if (pixel_class.characters.find(character[0]) != std::string_view::npos) {
+            return pixel_class.pixels;
+        }
+    }
+    return default_pixels;
+}
+
+// Calls each(character) for the UTF-8 characters of text, in order, while
+// it returns true.
+template <typename Each>
+void for_each_character(std::string_view text, Each each) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = std::min(character_length(text[at]), text.size() - at);
+        if (!each(text.substr(at, length))) {
+            return;
+        }
+        at += length;
+    }
+}
+
+int pixels_of(std::string_view text) {
+    int pixels = 0;
+    for_each_character(text, [&](std::string_view character) {
+        pixels += character_pixels(character);
+        return true;
+    });
+    return pixels;
+}
+
+// The longest start of text, cut between characters, within budget pixels.
+std::string_view cut_to(std::string_view text, int budget) {
+    std::size_t kept = 0;
+    for_each_character(text, [&](std::string_view character) {
+        budget -= character_pixels(character);
+        kept += budget >= 0 ? character.size() : 0;
+        return budget >= 0;
+    });
+    return text.substr(0, kept);
+}
+
+// " at [i]" (with the elements there when with_elements), or
+// " (lengths m and n)", or nothing.
+std::string marker(const quorvel_detail::Difference& difference, bool with_elements) {
+    using Kind = quorvel_detail::Difference::Kind;
+    char digits[number_text_size];
+    std::string text;
+    if (difference.kind == Kind::at) {
+        text.append(" at [").append(integer_text(digits, difference.index)).append("]");
+        if (with_elements) {
+            text.append(": ").append(difference.left).append(differ_text).append(difference.right);
+        }
+    } else if (difference.kind == Kind::lengths) {
+        text.append(" (lengths ").append(integer_text(digits, difference.left_size));
+        text.append(" and ").append(integer_text(digits, difference.right_size)).append(")");
+    }
+    return text;
+}
+
+// A check's style, as wide as text needs (never the fault box's width, so
+// that a red check is never taken for it).
+BoxStyle fitted_style(bool agree, std::string_view text) {
+    BoxStyle style = check_style(agree);
+    style.width = std::clamp(pixels_of(text) + text_margins, fitted_least_width, fitted_most_width);
+    style.width += style.width == quorvel_notice_width ? 1 : 0;
+    return style;
+}
+
 template <typename Floating>
-void append_near_label(Floating a, Floating b, bool agree) {
+void append_near_label(Floating a, Floating b, bool agree, bool fitted) {
     Label label;
     label.put(std::to_string(a)).put(agree ? near_text : differ_text).put(std::to_string(b));
-    append_box(label.text(), check_style(agree));
+    if (fitted) {
+        quorvel_detail::append_fitted_check(agree, label, quorvel_detail::Difference{});
+    } else {
+        append_box(label.text(), check_style(agree));
+    }
 }
 
 }  // namespace
@@ -105,12 +211,56 @@ void put_list_rest(Label& label, std::size_t more) {
     label.put(" more)");
 }
 
-void append_check_box(bool agree, Label& label) {
-    append_box(label.text(), check_style(agree));
+Difference text_difference(const char* a, std::size_t a_size, const char* b, std::size_t b_size) {
+    Difference difference;
+    if (a == nullptr || b == nullptr) {
+        return difference;
+    }
+    const std::string_view left(a, a_size);
+    const std::string_view right(b, b_size);
+    const auto first = std::mismatch(left.begin(), left.begin() + std::min(a_size, b_size), right.begin());
+    const auto index = static_cast<std::size_t>(first.first - left.begin());
+    if (index == std::min(a_size, b_size)) {
+        difference.kind = a_size != b_size ? Difference::Kind::lengths : Difference::Kind::none;
+        difference.left_size = a_size;
+        difference.right_size = b_size;
+        return difference;
+    }
+    // The characters there, each from its first byte.
+    const auto character = [index](std::string_view text) {
+        std::size_t start = index;
+        while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0U) == 0x80U &&
+               index - start < 3) {
+            --start;
+        }
+        return "'" + std::string(text.substr(start, character_length(text[start]))) + "'";
+    };
+    difference.kind = Difference::Kind::at;
+    difference.index = index;
+    difference.left = character(left);
+    difference.right = character(right);
+    return difference;
 }
 
-void append_near_box(double a, double b, bool agree) { append_near_label(a, b, agree); }
-void append_near_box(long double a, long double b, bool agree) { append_near_label(a, b, agree); }
+void append_fitted_check(bool agree, Label& label, const Difference& difference) {
+    std::string text(label.text());
+    std::string suffix = marker(difference, !difference.shown);
+    const int room = fitted_most_width - text_margins;
+    if (pixels_of(text) + pixels_of(suffix) > room) {
+        suffix = marker(difference, true);  // the cut may hide where they differ
+        text = std::string(cut_to(text, room - pixels_of(suffix) - pixels_of(cut_mark))) + std::string(cut_mark);
+    }
+    text += suffix;
+    append_box(text, fitted_style(agree, text));
+}
+
+void append_near_box(double a, double b, bool agree, bool fitted) {
+    append_near_label(a, b, agree, fitted);
+}
+
+void append_near_box(long double a, long double b, bool agree, bool fitted) {
+    append_near_label(a, b, agree, fitted);
+}
 
 }  // namespace quorvel_detail
 

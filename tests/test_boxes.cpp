@@ -107,6 +107,7 @@ struct CheckCase {
     std::string step;
     std::string label;
     bool agree;
+    std::string width = "200";
 };
 
 TEST(Checks, LabelsAndVerdicts) {
@@ -142,7 +143,7 @@ TEST(Checks, LabelsAndVerdicts) {
         {"nullzero", "null == null", true},
         // Integers of any type compare as numbers and show in decimal.
         {"typed:size:4294967295:int:-1", "4294967295 != -1", false},
-        {"typed:ull:18446744073709551615:ll:-1", "18446744073709551615 != -1", false},
+        {"typed:ull:18446744073709551615:ll:-1", "18446744073709551615 != -1", false, "317"},
         {"typed:long:5:long:5", "5 == 5", true},
         {"typed:uint:3:uint:3", "3 == 3", true},
         {"typed:ll:5:ll:5", "5 == 5", true},
@@ -155,47 +156,64 @@ TEST(Checks, LabelsAndVerdicts) {
         {"typed:enum:3:int:3", "3 == 3", true},
         // Floating values compare exactly, in their shortest text at the wider type.
         {"typed:double:2.5:double:2.5", "2.5 == 2.5", true},
-        {"typed:double:0.30000000000000004:double:0.3", "0.30000000000000004 != 0.3", false},
-        {"typed:float:0.1:double:0.1", "0.10000000149011612 != 0.1", false},
-        {"typed:ldouble:0.1:double:0.1", "0.1 != 0.10000000000000000555", false},
+        {"typed:double:0.30000000000000004:double:0.3", "0.30000000000000004 != 0.3", false, "312"},
+        {"typed:float:0.1:double:0.1", "0.10000000149011612 != 0.1", false, "312"},
+        {"typed:ldouble:0.1:double:0.1", "0.1 != 0.10000000000000000555", false, "348"},
         {"typed:float:2.5:float:2.5", "2.5 == 2.5", true},
         {"typed:int:2:double:2.5", "2 != 2.5", false},
         {"typed:int:2:float:2", "2 == 2", true},
         {"typed:double:nan:double:nan", "nan != nan", false},
         {"typed:float:-0:double:0", "-0 == 0", true},
-        {"neartyped:float:0.1:double:0.1", "0.100000 ~ 0.100000", true},
-        {"neartyped:int:1:double:1.05:0.1", "1.000000 ~ 1.050000", true},
-        {"neartyped:ldouble:1:ldouble:1.001", "1.000000 != 1.001000", false},
+        {"neartyped:float:0.1:double:0.1", "0.100000 ~ 0.100000", true, "232"},
+        {"neartyped:int:1:double:1.05:0.1", "1.000000 ~ 1.050000", true, "232"},
+        {"neartyped:ldouble:1:ldouble:1.001", "1.000000 != 1.001000", false, "240"},
         // Texts of any kind compare by bytes.
         {"text:string:abc:lit:", "\"abc\" == \"abc\"", true},
-        {"text:view:abc:cstr:abd", "\"abc\" != \"abd\"", false},
+        {"text:view:abc:cstr:abd", "\"abc\" != \"abd\" at [2]", false, "235"},
         {"text:null::view:", "null != \"\"", false},
         {"text:null::null:", "null == null", true},
         // Lists, element by element.
-        {"list:int:1,2,3:braced", "{1, 2, 3} == {1, 2, 3}", true},
-        {"list:long:1,2:braced", "{1, 2} != {1, 2, 3}", false},
-        {"list:u8:1,2,3:array", "{1, 2, 3} == {1, 2, 3}", true},
-        {"list:double:0.5,2:int:0,2", "{0.5, 2} != {0, 2}", false},
+        {"list:int:1,2,3:braced", "{1, 2, 3} == {1, 2, 3}", true, "242"},
+        {"list:long:1,2:braced", "{1, 2} != {1, 2, 3} (lengths 2 and 3)", false, "386"},
+        {"list:u8:1,2,3:array", "{1, 2, 3} == {1, 2, 3}", true, "242"},
+        {"list:double:0.5,2:int:0,2", "{0.5, 2} != {0, 2} at [0]", false, "263"},
         {"list:int::long:", "{} == {}", true},
         {"list:int:0,1,2,3,4,5,6,7,8,9,10,11,12,13,14:long:0,1,2,3,4,5,6,7,8,9,10,11,12,13,14",
          "{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, \xE2\x80\xA6 (5 more)} == "
-         "{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, \xE2\x80\xA6 (5 more)}", true},
-        {"strings:a,b:a,c", "{\"a\", \"b\"} != {\"a\", \"c\"}", false},
-        {"vchars:ab:ab", "{'a', 'b'} == {'a', 'b'}", true},
-        {"nested:same", "{{1, 2}, {3}} == {{1, 2}, {3}}", true},
-        {"nested:other", "{{1, 2}, {4}} != {{1, 2}, {3}}", false},
+         "{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, \xE2\x80\xA6 (5 more)}", true, "854"},
+        {"strings:a,b:a,c", "{\"a\", \"b\"} != {\"a\", \"c\"} at [1]", false, "331"},
+        {"vchars:ab:ab", "{'a', 'b'} == {'a', 'b'}", true, "246"},
+        {"nested:same", "{{1, 2}, {3}} == {{1, 2}, {3}}", true, "338"},
+        {"nested:other", "{{1, 2}, {4}} != {{1, 2}, {3}} at [1]", false, "392"},
         // A NUL inside a std::string counts.
-        {"text:string:a%00b:string:a%00c", bytes_of("\"a\0b\" != \"a\0c\""), false},
-        {"text:string:a%00b:cstr:a", bytes_of("\"a\0b\" != \"a\""), false},
+        {"text:string:a%00b:string:a%00c", bytes_of("\"a\0b\" != \"a\0c\" at [2]"), false, "235"},
+        {"text:string:a%00b:cstr:a", bytes_of("\"a\0b\" != \"a\" (lengths 3 and 1)"), false, "328"},
         // Integers past what a double holds exactly.
         {"typed:ull:18446744073709551615:double:18446744073709551616",
-         "18446744073709551615 != 18446744073709551616", false},
+         "18446744073709551615 != 18446744073709551616", false, "538"},
         {"typed:ll:-9223372036854775808:float:-9223372036854775808",
-         "-9223372036854775808 == -9.223372e+18", true},
+         "-9223372036854775808 == -9.223372e+18", true, "451"},
         {"typed:ll:-9223372036854775808:ull:9223372036854775808",
-         "-9223372036854775808 != 9223372036854775808", false},
+         "-9223372036854775808 != 9223372036854775808", false, "521"},
         {"typed:ll:9007199254740993:double:9007199254740992",
-         "9007199254740993 != 9007199254740992", false},
+         "9007199254740993 != 9007199254740992", false, "442"},
+        // A box as wide as its label; a red list or text says where it differs.
+        {"list:int:1,2,3,4,5:int:1,2,3,4,6", "{1, 2, 3, 4, 5} != {1, 2, 3, 4, 6} at [4]", false, "400"},
+        {"text:string:the quick brown fox:string:the quick brown fix",
+         "\"the quick brown fox\" != \"the quick brown fix\" at [17]", false, "563"},
+        {"text:string:the quick brown fox:string:the quick brown fox",
+         "\"the quick brown fox\" == \"the quick brown fox\"", true, "502"},
+        {"list:int:1,1,1,1,1,1,1,1,1,1,1,1:int:1,1,1,1,1,1,1,1,1,1,1,2",
+         "{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, \xE2\x80\xA6 (2 more)} != "
+         "{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, \xE2\x80\xA6 (2 more)} at [11]: 1 != 2", false, "996"},
+        {"typed:double:3.14159265358979:double:3.1415926535", "3.14159265358979 != 3.1415926535", false,
+         "384"},
+        // 500 would be the fault box's width: a red check is never taken for it.
+        {"text:string:" + std::string(27, 'a') + ":string:b",
+         "\"" + std::string(27, 'a') + "\" != \"b\" at [0]", false, "501"},
+        // Past 1,000 px the values are cut, never where they differ.
+        {"text:string:" + std::string(200, 'a') + "x:string:" + std::string(200, 'a') + "y",
+         "\"" + std::string(63, 'a') + " \xE2\x80\xA6 at [200]: 'x' != 'y'", false, "1000"},
     };
     // valgrind computes long double at double precision: those rows need the CPU.
     const bool valgrind = std::getenv("QUORVEL_VALGRIND") != nullptr;
@@ -210,7 +228,7 @@ TEST(Checks, LabelsAndVerdicts) {
         EXPECT_TRUE(same_bytes(box.text, c.label)) << box.text;
         EXPECT_EQ(box.len, static_cast<long>(c.label.size()));
         EXPECT_EQ(box.style.at("backgroundColor"), c.agree ? green : quorvel_fail_colour);
-        EXPECT_EQ(box.style.at("width"), "200");
+        EXPECT_EQ(box.style.at("width"), c.width);
         EXPECT_EQ(box.style.at("marginTop"), "1");
         EXPECT_EQ(box.text_style.at("color"), "white");
     }

@@ -392,6 +392,43 @@ TEST(ViewCheck, ShardsCoverEveryProgramOnce) {
     EXPECT_EQ(empty.out, "0 programs: 0 passed, 0 failed, 0 with errors; 0 checks: 0 passed, 0 failed\n");
 }
 
+// The HTML preview as a browser lays it out: the text of no check box runs
+// past its box, however long its label. Skipped without Chromium
+// (tools/install-deps.sh ci brings it).
+TEST(View, LabelsFitTheirBoxesInChromium) {
+    const std::string dir = make_temp_dir();
+    const std::string twelve = "1,1,1,1,1,1,1,1,1,1,1,";
+    const ChildResult run = run_exercise(
+        full_stream("message_id: 1", ""),
+        {"@null", "@null", "list:int:1,2,3,4,5:int:1,2,3,4,6",
+         "text:string:the quick brown fox:string:the quick brown fix",
+         "list:int:" + twelve + "1:int:" + twelve + "2", "typed:double:3.14159265358979:double:3.1415926535",
+         "text:string:the quick brown fox:string:the quick brown fox", "nested:other",
+         "text:string:" + std::string(40, 'W') + ":string:" + std::string(40, 'M'),
+         "text:string:" + std::string(300, 'm') + "x:string:" + std::string(300, 'm') + "y",
+         "text:string:%E6%BC%A2%E5%AD%97%E2%80%A6:string:%E6%BC%A2%E5%AD%97", "int:12345:54321"});
+    write_file(dir + "/run.stream", run.out);
+    ASSERT_EQ(run_child(viewer, {"--html", dir + "/page.html", dir + "/run.stream"}, "").exit_code, 0);
+    // Each box whose text ends past its right edge, by its number.
+    const std::string measure =
+        "<script>const boxes = [...document.querySelectorAll('.box')];"
+        "const over = boxes.filter(b => b.firstElementChild.getBoundingClientRect().right >"
+        " b.getBoundingClientRect().right).map(b => b.id);"
+        "const p = document.createElement('pre'); p.id = 'fit';"
+        "p.textContent = boxes.length + ' boxes, past their edge: ' + over.join(' ');"
+        "document.body.appendChild(p);</script>";
+    std::string page = read_file(dir + "/page.html");
+    page.insert(page.rfind("</body>"), measure);
+    write_file(dir + "/page.html", page);
+    const ChildResult dom = run_child(
+        "bash", {std::string(TOOLS_DIR) + "/headless-chromium.sh", "--dump-dom", "file://" + dir + "/page.html"}, "");
+    if (dom.exit_code == 77) {
+        GTEST_SKIP() << dom.err;
+    }
+    EXPECT_NE(dom.out.find("<pre id=\"fit\">10 boxes, past their edge: </pre>"), std::string::npos)
+        << dom.out.substr(dom.out.find("<pre id=\"fit\">"));
+}
+
 TEST(View, TellsItsVersion) {
     const ChildResult result = run_child(viewer, {"--version"}, "");
     EXPECT_EQ(result.exit_code, 0);

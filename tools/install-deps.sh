@@ -12,7 +12,8 @@
 #   tools/install-deps.sh bench     the tests' needs, and the benchmarks'
 #   tools/install-deps.sh ci        everything .ci/run uses: the tests' needs,
 #                                   clang with its sanitizer and libFuzzer
-#                                   runtimes, and valgrind
+#                                   runtimes, valgrind, and Chromium (a test
+#                                   lays out the HTML preview with it)
 #
 # Says nothing and asks no package index when everything is there. Runs
 # apt-get as root, through sudo otherwise; where neither can be done, prints
@@ -23,7 +24,7 @@ example=(cmake make g++ pkg-config libyaml-dev)
 tests=("${example[@]}" libgtest-dev libgmock-dev perl python3-jsonschema python3-junitparser libxml2-dev
     nlohmann-json3-dev groff-base)
 bench=("${tests[@]}" valgrind)
-ci=("${bench[@]}" clang libclang-rt-14-dev)
+ci=("${bench[@]}" clang libclang-rt-14-dev chromium)
 
 scope=${1:-tests}
 case "$scope" in

@@ -141,9 +141,31 @@ void put_floating(Label& label, double value);
 void put_floating(Label& label, long double value);
 void put_text(Label& label, const char* text, std::size_t size);  // quoted; null when text is null
 void put_list_rest(Label& label, std::size_t more);  // ", … (N more)"
-void append_check_box(bool agree, Label& label);   // the box of a check_equal
-void append_near_box(double a, double b, bool agree);  // labels by printf "%f"
-void append_near_box(long double a, long double b, bool agree);  // by "%Lf"
+
+// Where the values of a failed check of two lists or two texts first differ.
+struct Difference {
+    enum class Kind { none, at, lengths };
+    Kind kind = Kind::none;
+    std::size_t index = 0;        // at: the first position where they differ
+    bool shown = true;            // at: the values as the label shows them hold it
+    std::string left;             // at: the two elements (or characters) there,
+    std::string right;            //     as a label shows them
+    std::size_t left_size = 0;    // lengths: the one is the start of the other
+    std::size_t right_size = 0;
+};
+
+// Where two texts first differ (none for a null one).
+Difference text_difference(const char* a, std::size_t a_size, const char* b, std::size_t b_size);
+
+// The box of a check_equal other than the five overloads: a failed check of
+// lists or texts ends with where it differs, and the box is as wide as its
+// label (see quorvel.h).
+void append_fitted_check(bool agree, Label& label, const Difference& difference);
+
+// near_equal's box: labels by printf "%f" ("%Lf"); fitted as above but for
+// near_equal of two doubles, whose box is the check box it always was.
+void append_near_box(double a, double b, bool agree, bool fitted);
+void append_near_box(long double a, long double b, bool agree, bool fitted);
 // show_int_array of count values, widened: its boxes stay together.
 void show_int_cells(const long long* values, std::size_t count);
 void show_int_cells(const unsigned long long* values, std::size_t count);
@@ -314,6 +336,48 @@ void put_value(Label& label, const Self& value) {
 template <typename A, typename B>
 using near_t = std::common_type_t<A, B, double>;
 
+// The first position where two lists that do not agree differ, with the
+// elements there; or, when the shorter is the start of the longer, their
+// lengths.
+template <typename A, typename B>
+Difference list_difference(const A& a, const B& b) {
+    Difference difference;
+    auto x = a.begin();
+    auto y = b.begin();
+    for (std::size_t i = 0; x != a.end() && y != b.end(); ++x, ++y, ++i) {
+        if (!agree(*x, *y)) {
+            Label left;
+            Label right;
+            put_value<element_t<A>, element_t<B>>(left, *x);
+            put_value<element_t<B>, element_t<A>>(right, *y);
+            difference.kind = Difference::Kind::at;
+            difference.index = i;
+            difference.shown = i < shown_elements;
+            difference.left = left.text();
+            difference.right = right.text();
+            return difference;
+        }
+    }
+    difference.kind = Difference::Kind::lengths;
+    difference.left_size = a.size();
+    difference.right_size = b.size();
+    return difference;
+}
+
+// Where the values of a failed check differ: for lists and texts.
+template <typename A, typename B>
+Difference difference_of(const A& a, const B& b) {
+    if constexpr (is_list<A>) {
+        return list_difference(a, b);
+    } else if constexpr (is_text<A>) {
+        const Text left = text_of(a);
+        const Text right = text_of(b);
+        return text_difference(left.data, left.size, right.data, right.size);
+    } else {
+        return Difference{};
+    }
+}
+
 // check_equal of two values of one family: the verdict, the label, the box.
 template <typename A, typename B>
 void check_values(const A& a, const B& b) {
@@ -322,7 +386,7 @@ void check_values(const A& a, const B& b) {
     put_value<A, B>(label, a);
     put_verdict(label, agreed);
     put_value<B, A>(label, b);
-    append_check_box(agreed, label);
+    append_fitted_check(agreed, label, agreed ? Difference{} : difference_of(a, b));
 }
 
 // check_equal of any accepted pair; anything else stops the compilation

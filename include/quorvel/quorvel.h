@@ -276,7 +276,25 @@ void text_in_box(std::string text, std::string background, int width, int height
 // ----- Correctness checks ----------------------------------------------------
 // Each check builds a label from both values and the verdict (" == " when they
 // agree, " != " otherwise) and emits one box: green "rgb(100, 255, 100)" when
-// they agree, "red" otherwise (200 x 20, white text, no border).
+// they agree, "red" otherwise (20 high, white text, no border). The five
+// check_equal overloads below, near_equal of two doubles and
+// show_correctness_box make boxes 200 wide, whatever their label. Every other
+// check (the templates) makes its box as wide as its label:
+//
+//   width    the label's width at the 18 px text, estimated per character on
+//            the generous side of a common sans-serif face (a blank 7 px,
+//            digits and most letters 12, the widest letters 18, any character
+//            of more than one byte 18), plus 20 px of margins; at least 200
+//            and at most 1,000, and never 500, the width of the box that
+//            names a fault.
+//   cut      a label wider than that is cut between characters and ends with
+//            " …", before the marker below, which is never cut.
+//   marker   a red check of two lists or two texts ends with where they first
+//            differ: " at [i]", and " at [i]: x != y" with the two elements
+//            (for texts: the two characters, as 'c') when the label does not
+//            show position i (a list shows 10 elements; a label cut to fit).
+//            When the shorter is the start of the longer: " (lengths m and n)".
+//            A null text has no marker. Green labels have none.
 //
 // check_equal(a, b) takes two values of one family below, of any types
 // within it, and is an ordinary function call:
@@ -366,7 +384,8 @@ void near_equal(A a, B b, quorvel_detail::near_t<A, B> tolerance = 1e-8) {
     const Common x = static_cast<Common>(a);
     const Common y = static_cast<Common>(b);
     const Common difference = x > y ? x - y : y - x;
-    quorvel_detail::append_near_box(x, y, difference < tolerance);
+    constexpr bool two_doubles = std::is_same_v<A, double> && std::is_same_v<B, double>;
+    quorvel_detail::append_near_box(x, y, difference < tolerance, !two_doubles);
 }
 
 // ----- Array display ---------------------------------------------------------
