@@ -84,6 +84,9 @@ TEST(FindValue, MessageIdLines) {
         {"message_id: 4x\n", true, 0, false},
         {"message_id: 4.0\n", true, 0, false},
         {"message_id: \n", true, 0, false},             // empty value
+        {"title: x\nmessage_id: \t ", true, 0, false},  // blanks to the end of the document
+        {"message_id: 00000000000000000000042\n", true, 42, true},   // 23 characters: the most
+        {"message_id: 000000000000000000000042\n", true, 0, false},  // 24: one too many
         {"message_id: -\n", true, 0, false},
         {"  message_id: 4\n", true, 0, false},          // nested, not top level
         {"old_message_id: 4\n", true, 0, false},        // only at a line start
@@ -117,8 +120,10 @@ TEST(FindValue, TextValuesAndKeysWithoutColon) {
 TEST(AsInteger, RejectsRangesOutsideTheText) {
     const char* document = "message_id: 42";
     EXPECT_EQ(as_integer(document, make_range(12, 2)), 42);
+    EXPECT_EQ(as_integer("42", make_range(0, 2)), 42);  // a range at the very start
     EXPECT_EQ(as_integer(document, make_range(12, 3)), invalid_integer);  // past the NUL
     EXPECT_EQ(as_integer(document, make_range(-1, 2)), invalid_integer);
+    EXPECT_EQ(as_integer(document, make_range(-12, 14)), invalid_integer);  // starts before the text
     EXPECT_EQ(as_integer(document, make_range(12, 0)), invalid_integer);
     EXPECT_EQ(as_integer(nullptr, make_range(0, 1)), invalid_integer);
 }
