@@ -136,8 +136,8 @@ Range find_value(const char* document, const char* key, bool numeric) {
     }
     const Span value = trim_value(line);
     int unused = 0;
-    if (numeric && !parse_int(value.begin, value.end, unused)) {
-        return make_range(0, 0);
+    if (value.end <= value.begin || (numeric && !parse_int(value.begin, value.end, unused))) {
+        return make_range(0, 0);  // an empty value, as the header says, or not a number
     }
     return make_range(static_cast<std::int32_t>(value.begin - document),
                       static_cast<std::int32_t>(value.end - value.begin));

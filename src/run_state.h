@@ -24,10 +24,9 @@ struct Commit {
 
 // A commit packed in one word, so that any thread, and a signal handler that
 // interrupted the commit, reads it whole: the document length in the low
-// bits, the text position above it, the box count on top.
+// bits, the text position above it, the box count in the 33 bits on top.
 inline constexpr int commit_length_bits = 17;
 inline constexpr int commit_text_bits = 14;
-inline constexpr int commit_box_bits = 64 - commit_length_bits - commit_text_bits;
 static_assert(document_capacity < (1 << commit_length_bits));
 static_assert(quorvel_memory_size < (1 << commit_text_bits));
 

@@ -208,6 +208,14 @@ TEST(Checks, LabelsAndVerdicts) {
          "{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, \xE2\x80\xA6 (2 more)} at [11]: 1 != 2", false, "996"},
         {"typed:double:3.14159265358979:double:3.1415926535", "3.14159265358979 != 3.1415926535", false,
          "384"},
+        // Every class of character width, and characters of 2, 3 and 4 bytes
+        // (after C2, E0 and F0) beside a stray byte C1.
+        {"text:string: 'ijlIJ,.|/%3A;\\f-()[]tr!*_`szc?LFkvxyTPKVXZBRCAUNHDG&OQw~#+<=>^M%25mW@x:string:x",
+         "\" 'ijlIJ,.|/:;\\f-()[]tr!*_`szc?LFkvxyTPKVXZBRCAUNHDG&OQw~#+<=>^M%mW@x\" != \"x\" at [0]",
+         false, "959"},
+        {"text:string:%C2%A3%E0%A0%80%F0%9F%92%A5%C1:string:%C2%A3%E0%A0%80",
+         "\"\xC2\xA3\xE0\xA0\x80\xF0\x9F\x92\xA5\xC1\" != \"\xC2\xA3\xE0\xA0\x80\" (lengths 10 and 5)", false, "394"},
+        {"text:null::string:abc", "null != \"abc\"", false},
         // 500 would be the fault box's width: a red check is never taken for it.
         {"text:string:" + std::string(27, 'a') + ":string:b",
          "\"" + std::string(27, 'a') + "\" != \"b\" at [0]", false, "501"},
@@ -251,6 +259,8 @@ TEST(Arrays, SpacerHeaderAndCells) {
     const std::vector<ArrayCase> cases = {
         {"ints:7,-12", {"7", "-12"}, {500, 501, 505, 507}},
         {"ints:", {}, {500, 501}},
+        {"ints:7,8:0", {}, {500, 501}},
+        {"ints:7,8:-3", {}, {500, 501}},
         {"nullints:5", {}, {500, 501}},
         {"chars:ab:3", {"'a'", "'b'", "\xE2\x9D\x9A"}, {500, 501, 506, 510, 514}},
         {"chars:%E9:1", {"'\xE9'"}, {}},
@@ -340,12 +350,24 @@ TEST(Overflow, NearlyFullHostDocument) {
     EXPECT_EQ(view.boxes[0].text, "1 == 1");
 }
 
-TEST(Overflow, HostDocumentAtTheLimitTakesNoBox) {
-    const std::string input = padded_document(1, 89999) + "---\n";
-    ChildResult result;
-    const HostView view = run_steps({"int:1:1"}, input, &result);
-    EXPECT_EQ(result.err, left_out_warning);
-    EXPECT_TRUE(view.boxes.empty());
+// A box fits when its elements end at the document area's last character
+// (its NUL in the area's last byte), and not one byte later.
+TEST(Overflow, BoxesFitUpToTheLastCharacter) {
+    const std::string small = full_stream("message_id: 1", "");
+    const std::size_t box_size = run_steps({"int:1:1"}, small).document.size() - small.find('-');
+    const std::size_t last_fit = static_cast<std::size_t>(document_capacity) - box_size;
+    const struct {
+        std::size_t host_document;
+        std::size_t boxes;
+    } cases[] = {{last_fit, 1}, {last_fit + 1, 0}, {static_cast<std::size_t>(document_capacity), 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host_document);
+        ChildResult result;
+        const HostView view = run_steps({"int:1:1"}, padded_document(1, c.host_document) + "---\n", &result);
+        EXPECT_EQ(result.err, c.boxes == 1 ? "" : left_out_warning);
+        EXPECT_EQ(view.boxes.size(), c.boxes);
+        EXPECT_EQ(view.document.size(), c.host_document + (c.boxes == 1 ? box_size : 0));
+    }
 }
 
 TEST(ViewBox, DocumentGrownByTheExerciseItself) {

@@ -172,6 +172,17 @@ TEST(OutputModes, TerminateWritesAnyImageAndANullDocumentSilencesOutput) {
     EXPECT_EQ(null.out, "");
 }
 
+// A host that closed the exercise's standard output: the stream cannot be
+// written, and the exercise ends as it would have, without waiting on it.
+TEST(OutputModes, AClosedStandardOutputDoesNotHoldTheExerciseUp) {
+    const ChildResult result = run_child(
+        "sh", {"-c", "exec \"$0\" @null @null int:1:1 >&-", SCRIPTED_EXERCISE},
+        full_stream("message_id: 1", ""), "", 20);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, "");
+}
+
 class Archive : public ::testing::Test {
 protected:
     std::string dir = make_temp_dir();
@@ -201,6 +212,12 @@ TEST_F(Archive, StoresTheFramedStreamAndReplaysIt) {
     const ChildResult replay = run_exercise(archive, {"store input", "@null"}, dir);
     EXPECT_EQ(replay.err, "");
     EXPECT_TRUE(same_bytes(replay.out, full_stream("message_id: 7\n\n", memory_area("host bytes"))));
+}
+
+TEST_F(Archive, TheFirstMessageIsArchivedToo) {
+    const ChildResult result = run_exercise(full_stream("message_id: 0", ""), {"store input", "none"}, dir);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(exists("input/0.txt"));
 }
 
 TEST_F(Archive, OnlyTheExactModeArchives) {

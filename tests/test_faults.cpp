@@ -17,6 +17,9 @@ const std::vector<std::string> checks = {"int:1:1", "str2:a:b"};
 const std::string prints[] = {"print:printf:A", "print:cout:B", "print:write:C"};
 const std::string printed = "CAB";  // stdio's buffer reaches the file after write(2)'s bytes
 const std::string long_print = std::string(199, 'x') + "\xC3\xA9" + std::string(50, 'y');
+// A 4-byte character across the 200-byte cut, and a run of stray continuation bytes there.
+const std::string four_byte_print = std::string(197, 'x') + "\xF0\x9F\x92\xA5" + std::string(50, 'y');
+const std::string stray_print = std::string(196, 'x') + std::string(5, '\x80') + std::string(50, 'y');
 
 // What the run sends beside the boxes of the same run without its faults.
 enum class Added {
@@ -52,6 +55,11 @@ FaultCase fault(const char* name, const std::string& step, const std::string& te
     return {name, {step}, "@null", Added::fault_box, text, "", err};
 }
 
+std::vector<std::string> with_step(std::vector<std::string> steps, const std::string& step) {
+    steps.push_back(step);
+    return steps;
+}
+
 std::vector<FaultCase> fault_cases() {
     const std::vector<std::string> all_prints(std::begin(prints), std::end(prints));
     const std::string segv = "crashed: invalid memory access (SIGSEGV)";
@@ -67,7 +75,7 @@ std::vector<FaultCase> fault_cases() {
     FaultCase print_loop = fault("a print loop the host stops", "print-loop",
                                  "stopped: the host ended the program (SIGTERM)");
     print_loop.terminate_when = "printed\n";
-    print_loop.err_tail = cut_line;
+    print_loop.err_tail = "prints\n" + cut_line;
     FaultCase no_pipe{"kept output cannot be set up", {"print:write:C"}, "@null", Added::no_box,
                       "", "C", ""};
     no_pipe.init_mode = "@nofiles";
@@ -93,18 +101,24 @@ std::vector<FaultCase> fault_cases() {
         {"prints, just yaml", all_prints, "just yaml", Added::print_box, printed, "", printed},
         {"prints, just mem", all_prints, "just mem", Added::print_box, printed, "", printed},
         {"prints, exit 0 without quit", all_prints, "@noquit", Added::nothing, "", printed, ""},
+        {"prints, terminate() of the run's image", with_step(all_prints, "terminate:run"), "@null",
+         Added::print_box, printed, "", printed},
         {"long print is cut at a character", {"print:write:" + long_print}, "@null",
          Added::print_box, std::string(199, 'x') + " \xE2\x80\xA6 (52 more bytes)", "", long_print},
+        {"long print is cut before a 4-byte character", {"print:write:" + four_byte_print}, "@null",
+         Added::print_box, std::string(197, 'x') + " \xE2\x80\xA6 (54 more bytes)", "", four_byte_print},
+        {"long print backs up 3 stray bytes at most", {"print:write:" + stray_print}, "@null",
+         Added::print_box, std::string(196, 'x') + "\x80 \xE2\x80\xA6 (54 more bytes)", "", stray_print},
         {"prints, then a crash", {"print:write:C", "fault:abort"}, "@null", Added::fault_box,
          "crashed: the program aborted (SIGABRT)", "", "C"},
         {"a printed line survives a crash", {"print:printf:line%0A", "fault:null"}, "@null",
          Added::fault_box, segv, "", "*"},
         print_loop,
         {"printing past the limit", {"print-many:20"}, "@null", Added::print_box, print_box_text,
-         "", "*", "", "@null", cut_line},
+         "", "*", "", "@null", "prints\n" + cut_line},
         // A std::cout that failed on the full pipe does not stop the stream.
         {"printing past the limit with std::cout", {"print-many:20:cout"}, "@null",
-         Added::print_box, print_box_text, "", "*", "", "@null", cut_line},
+         Added::print_box, print_box_text, "", "*", "", "@null", "prints\n" + cut_line},
         fault("std::terminate()", "std-terminate", no_exception),
         fault("a std::thread never joined", "forget-join", no_exception),
         {"a fault while threads append", {"threads-fault:3"}, "@null", Added::fault_box_last,
@@ -231,6 +245,8 @@ TEST(Faults, ResultsReachTheHost) {
         SCOPED_TRACE(c.name);
         // The same steps without init(): how the process ends without the library's handling.
         const ChildResult baseline = run("@noinit", c);
+        // Without init() the library writes no stream of its own, whatever befalls the program.
+        EXPECT_EQ(baseline.out.find(quorvel_separator), std::string::npos);
         const ChildResult result = run(c.init_mode, c);
         EXPECT_EQ(result.exit_code, baseline.exit_code);
         EXPECT_EQ(result.term_signal, baseline.term_signal);

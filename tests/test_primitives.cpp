@@ -113,8 +113,11 @@ TEST(FindValue, TextValuesAndKeysWithoutColon) {
     EXPECT_EQ(std::string(document + range_first(size), static_cast<std::size_t>(range_second(size))),
               "big");
     EXPECT_EQ(range_second(find_value(document, "nam", false)), 0);  // needs its colon
-    EXPECT_EQ(range_second(find_value(nullptr, "name", false)), 0);
-    EXPECT_EQ(range_second(find_value(document, "", false)), 0);
+    EXPECT_EQ(find_value("name:  \nsize: 1\n", "name", false), make_range(0, 0));  // empty value
+    EXPECT_EQ(find_value("size: 1\nname: \t", "name", false), make_range(0, 0));
+    EXPECT_EQ(find_value(nullptr, "name", false), make_range(0, 0));  // not found: (0, 0) exactly
+    EXPECT_EQ(find_value(document, "", false), make_range(0, 0));
+    EXPECT_EQ(find_value(document, "colour", false), make_range(0, 0));
 }
 
 TEST(AsInteger, RejectsRangesOutsideTheText) {

@@ -18,7 +18,7 @@ namespace {
 
 TEST(EchoString, CopiesWithTerminator) {
     const std::string long_text(100000, 'q');
-    for (const std::string& text : {std::string(), std::string("hello"), long_text}) {
+    for (const std::string& text : {std::string(), std::string("x"), std::string("hello"), long_text}) {
         const std::unique_ptr<char[]> copy(echo_string(text.c_str()));
         EXPECT_NE(copy.get(), text.c_str());
         EXPECT_EQ(std::string(copy.get()), text);

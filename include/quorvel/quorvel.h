@@ -26,10 +26,11 @@
 //
 // Offsets 0..499 of the memory area belong to the host; box texts go from
 // offset text_origin (500) on. Nothing is written to standard output before
-// quit() (unless the student's code fails first, see below); quit() does not
-// flush, the bytes leave when the process ends normally. Problems never stop
-// the program: they are reported as warnings on standard error and the run
-// goes on with the fallback stated per function.
+// quit() (unless the student's code fails first, see below); quit() writes
+// with write(2), so its bytes leave at once, after what the exercise printed
+// before it. Problems never stop the program: they are reported as warnings
+// on standard error and the run goes on with the fallback stated per
+// function.
 // Every warning starts with "Warning:  " (inside init: "Warning in init:  ")
 // and ends with a newline and a flush, except the read-limit warning
 // "Warning:  did not reach EOF after 100000 characters." which has no newline.
@@ -231,13 +232,16 @@ void init(const char* mode);
 // True exactly when incoming_message_id is 0 (the host's first message).
 bool just_starting();
 
-// Writes the full exchange stream of the given image to standard output:
-// the text at yaml, the separator, then yaml - mem bytes from mem; then releases
-// the image through mem. A null yaml puts standard output into its failed
-// state instead, so nothing at all is written from then on. A null mem
-// writes no memory bytes. When mem is the global image, the globals mem and
-// yaml are reset to null, and the guard ends as in quit(nullptr). While the
-// guard keeps standard output, the stream still goes to the real one.
+// Writes the full exchange stream of the given image to standard output
+// (with write(2), after flushing stdio and std::cout): the text at yaml, the
+// separator, then yaml - mem bytes from mem; then releases the image through
+// mem. A null yaml puts standard output into its failed state instead, and
+// the library writes nothing at all from then on. A null mem writes no
+// memory bytes. When mem is the global image, the call claims the stream as
+// quit(nullptr) does (nothing is written when it was claimed before, or in a
+// forked child), the globals mem and yaml are reset to null, and the guard
+// ends. While the guard keeps standard output, the stream still goes to the
+// host's.
 void terminate(const char* mem, const char* yaml);
 
 // Ends the run: releases response, writes by mode, releases the image and
@@ -246,10 +250,13 @@ void terminate(const char* mem, const char* yaml);
 //   "none"                     nothing
 //   "just yaml"                the document only (null yaml: stdout failed)
 //   "just mem"                 the 10,000 memory bytes only
-// Does not flush standard output. A second call writes and frees nothing.
-// First, quit() ends the guard: it claims the stream, settles the kept
-// standard output (see the top) and restores standard output, the signal
-// dispositions and the terminate handler.
+// The output goes with write(2) to the standard output the host gave, after
+// stdio and std::cout are flushed, so it follows whatever the exercise
+// printed before. A second call writes and frees nothing. First, quit()
+// claims the stream (only the first caller, in the process that called
+// init(), writes it: a forked child's quit() writes nothing), settles the
+// kept standard output (see the top) and restores standard output, the
+// signal dispositions and the terminate handler.
 void quit(const char* mode);
 
 // ----- View boxes ------------------------------------------------------------

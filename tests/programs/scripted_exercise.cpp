@@ -9,7 +9,7 @@
 //   near:A:B                         near_equal (strtod: "inf", "nan" work)
 //   str:A:POS:B                      check_equal(a, pos, b); "@null" is null
 //   str2:A:B                         check_equal(a, b)
-//   ints:A,B,...  ints:              show_int_array (empty list: count 0)
+//   ints:A,B,...[:COUNT]  ints:      show_int_array (count: the list's, or COUNT)
 //   chars:TEXT:COUNT                 show_char_array over TEXT's bytes, NUL-padded
 //                                    to COUNT
 //   nullints:COUNT  nullchars:COUNT  array display of a null pointer
@@ -394,7 +394,7 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
                     f[2] == "@null" ? nullptr : f[2].c_str());
     } else if (op == "ints") {
         const std::vector<int> values = int_list(f[1]);
-        show_int_array(values.data(), static_cast<int>(values.size()));
+        show_int_array(values.data(), f.size() > 2 ? std::stoi(f[2]) : static_cast<int>(values.size()));
     } else if (op == "chars") {
         const int count = std::stoi(f[2]);
         keep.push_back(f[1]);

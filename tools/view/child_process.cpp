@@ -162,6 +162,7 @@ struct Run {
         } else if (!killed) {
             killed = true;
             kill(-pid, SIGKILL);
+            limited = false;  // nothing more to send: wait for it to go
         }
     }
 
