@@ -82,8 +82,9 @@ std::string_view terminate_text() {
     return std::string_view(fault_text, w.size);
 }
 
+// In a forked child report_fault() claims nothing, so writes nothing.
 [[noreturn]] void on_terminate() {
-    if (run_state.guarding && in_owner()) {
+    if (run_state.guarding) {
         report_fault(terminate_text());
     }
     if (run_state.previous_terminate != nullptr) {

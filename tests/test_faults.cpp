@@ -79,9 +79,12 @@ std::vector<FaultCase> fault_cases() {
     FaultCase no_pipe{"kept output cannot be set up", {"print:write:C"}, "@null", Added::no_box,
                       "", "C", ""};
     no_pipe.init_mode = "@nofiles";
-    // Box texts up to offset 9,992: 8 bytes left, too few for the fault's text.
+    // Box texts up to offset 9,992: 8 bytes left, too few for the fault's text;
+    // and up to 9,962: 38 left, the text's length, one byte short of its NUL.
     const std::vector<std::string> memory_then_abort = {"label:1:3000", "label:1:3000",
                                                         "label:1:3000", "label:1:470", "fault:abort"};
+    const std::vector<std::string> one_byte_short = {"label:1:3000", "label:1:3000", "label:1:3000",
+                                                     "label:1:440", "fault:abort"};
     std::vector<FaultCase> cases = {
         fault("null write", "fault:null", segv),
         fault("infinite recursion", "fault:recurse", segv),
@@ -130,6 +133,7 @@ std::vector<FaultCase> fault_cases() {
         {"a forked child quits", {"fork:quit"}, "@null", Added::no_box, "", "", "child: exited 0\n"},
         {"no room for the fault box in the memory area", memory_then_abort, "@null", Added::no_box,
          "", "", "*"},
+        {"room for the fault's text but not its NUL", one_byte_short, "@null", Added::no_box, "", "", "*"},
         {"no room for the fault box in the document", {"repeat:2000", "fault:abort"}, "@null",
          Added::no_box, "", "", "*"},
     };

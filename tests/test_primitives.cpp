@@ -115,6 +115,9 @@ TEST(FindValue, TextValuesAndKeysWithoutColon) {
     EXPECT_EQ(range_second(find_value(document, "nam", false)), 0);  // needs its colon
     EXPECT_EQ(find_value("name:  \nsize: 1\n", "name", false), make_range(0, 0));  // empty value
     EXPECT_EQ(find_value("size: 1\nname: \t", "name", false), make_range(0, 0));
+    EXPECT_EQ(find_value("name:#x\n", "name", false), make_range(0, 0));  // a comment at once
+    EXPECT_EQ(find_value("name: ''\n", "name", false), make_range(0, 0));  // quotes of nothing
+    EXPECT_EQ(find_value(": 5\n", ":", false), make_range(2, 1));          // a key of one colon
     EXPECT_EQ(find_value(nullptr, "name", false), make_range(0, 0));  // not found: (0, 0) exactly
     EXPECT_EQ(find_value(document, "", false), make_range(0, 0));
     EXPECT_EQ(find_value(document, "colour", false), make_range(0, 0));
