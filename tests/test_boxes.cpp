@@ -315,15 +315,29 @@ TEST(Overflow, ManyChecksFillTheDocumentArea) {
 }
 
 TEST(Overflow, LargeLabelsFillTheMemoryArea) {
-    std::vector<std::string> steps(20, "label:1:3000");
-    steps.push_back("int:4:4");
-    ChildResult result;
-    const HostView view = run_steps(steps, start, &result);
-    EXPECT_EQ(result.err, left_out_warning);
-    ASSERT_EQ(view.boxes.size(), 4U);  // three labels fit below offset 10,000
-    EXPECT_EQ(view.boxes[2].text, std::string(3000, 'x'));
-    EXPECT_EQ(view.boxes[3].text, "4 == 4");
-    EXPECT_EQ(view.boxes[3].pos, 500 + 3 * 3001);
+    // After three labels of 3,000 the next text starts at 9,503: 497 bytes
+    // are left, room for a text of 496 and its NUL.
+    struct Case {
+        std::string last;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"int:4:4", "4 == 4"},
+        {"label:1:496", std::string(496, 'x')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.last);
+        std::vector<std::string> steps(20, "label:1:3000");
+        steps.push_back("label:1:497");  // one byte too many
+        steps.push_back(c.last);
+        ChildResult result;
+        const HostView view = run_steps(steps, start, &result);
+        EXPECT_EQ(result.err, left_out_warning);
+        ASSERT_EQ(view.boxes.size(), 4U);  // three labels fit below offset 10,000
+        EXPECT_EQ(view.boxes[2].text, std::string(3000, 'x'));
+        EXPECT_EQ(view.boxes[3].text, c.text);
+        EXPECT_EQ(view.boxes[3].pos, 500 + 3 * 3001);
+    }
 }
 
 TEST(Overflow, LabelLargerThanTheMemoryArea) {
