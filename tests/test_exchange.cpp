@@ -51,6 +51,7 @@ std::vector<FramingCase> framing_cases() {
         {"separator after the 99999th byte", bytes(99999, 'q') + full_stream("", "abc"), "", memory_area(),
          read_limit + no_separator},
         {"empty input", "", "", memory_area(), ""},
+        {"one byte", "x", "", memory_area(), no_separator},
         {"A/M round trip", full_stream("A", "M"), "A\n", memory_area("M"), no_id},
         {"NUL before the separator", full_stream(bytes_of("message_id: 1\0"), "abc"), "",
          memory_area(), no_separator},
