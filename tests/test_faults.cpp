@@ -79,6 +79,10 @@ std::vector<FaultCase> fault_cases() {
     FaultCase no_pipe{"kept output cannot be set up", {"print:write:C"}, "@null", Added::no_box,
                       "", "C", ""};
     no_pipe.init_mode = "@nofiles";
+    // Descriptor 2 is free: the stream keeps off it, so a warning cannot land inside.
+    FaultCase no_stderr{"the host closed standard error", {"label:0:20000"}, "@null",
+                        Added::no_box, "", "", ""};
+    no_stderr.init_mode = "@nostderr";
     // Box texts up to offset 9,992: 8 bytes left, too few for the fault's text;
     // and up to 9,962: 38 left, the text's length, one byte short of its NUL.
     const std::vector<std::string> memory_then_abort = {"label:1:3000", "label:1:3000",
@@ -140,6 +144,7 @@ std::vector<FaultCase> fault_cases() {
         {"room for the fault's text but not its NUL", one_byte_short, "@null", Added::no_box, "", "", "*"},
         {"no room for the fault box in the document", {"repeat:2000", "fault:abort"}, "@null",
          Added::no_box, "", "", "*"},
+        no_stderr,
     };
     // UBSan's checks make a pipe of their own, which the tight limit denies too.
     if (!sanitized_build) {

@@ -50,8 +50,9 @@ TOKEN = re.compile(r"""
 
 
 class Mutant:
-    def __init__(self, path, offset, original, replacement, text):
+    def __init__(self, path, offset, original, replacement, text, nth=1):
         self.path = path
+        self.nth = nth  # which of the line's tokens spelled as original
         self.offset = offset
         self.original = original
         self.replacement = replacement
@@ -62,11 +63,14 @@ class Mutant:
 
     def key(self):
         """How tools/mutate-equivalent.txt names it, whatever line it moves to."""
-        return "%s | %s | %s -> %s" % (self.path, self.source_line, self.original, self.replacement)
+        return "%s | %s | %s" % (self.path, self.source_line, self.change())
+
+    def change(self):
+        """ORIGINAL -> MUTATED, and #N for the line's Nth such token after the first."""
+        return "%s -> %s%s" % (self.original, self.replacement, " #%d" % self.nth if self.nth > 1 else "")
 
     def __str__(self):
-        return "%s:%d: %s -> %s    %s" % (self.path, self.line, self.original, self.replacement,
-                                         self.source_line)
+        return "%s:%d: %s    %s" % (self.path, self.line, self.change(), self.source_line)
 
 
 def moved(number, suffix, step):
@@ -84,6 +88,7 @@ def moved(number, suffix, step):
 def mutants_of(path, text):
     """Every mutant of one source file, in order."""
     found = []
+    seen = {}  # (line start, token): how many so far
     for match in TOKEN.finditer(text):
         kind = match.lastgroup if match.lastgroup != "suffix" else "number"
         token = match.group(0)
@@ -92,17 +97,18 @@ def mutants_of(path, text):
         line = text[line_start:line_end]
         if kind in ("comment", "string", "preprocessor") or "static_assert" in line:
             continue
+        nth = seen[(line_start, token)] = seen.get((line_start, token), 0) + 1
         if kind == "number":
             number, suffix = token[:len(token) - len(match.group("suffix"))], match.group("suffix")
             for step in (1, -1):
                 replacement = moved(number, suffix, step)
                 if replacement is not None:
-                    found.append(Mutant(path, match.start(), token, replacement, text))
+                    found.append(Mutant(path, match.start(), token, replacement, text, nth))
         elif token in SWAPS:
             spaced = text[match.start() - 1:match.start()] == " " and text[match.end():match.end() + 1] == " "
             if token in COMPARISONS and not spaced:
                 continue  # a template's brackets, not a comparison
-            found.append(Mutant(path, match.start(), token, SWAPS[token], text))
+            found.append(Mutant(path, match.start(), token, SWAPS[token], text, nth))
     return found
 
 

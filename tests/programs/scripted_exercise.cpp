@@ -70,7 +70,8 @@
 //                                    signal N" on standard error
 // An INIT_MODE of "@noinit" skips init(), "@nofiles" calls init(nullptr) with
 // room for one more file descriptor only (so the guard cannot make its
-// pipe), and a QUIT_MODE of "@noquit" skips quit().
+// pipe), "@nostderr" closes standard error first, and a QUIT_MODE of
+// "@noquit" skips quit().
 #include <quorvel/primitives.h>
 #include <quorvel/quorvel.h>
 
@@ -508,6 +509,9 @@ int main(int argc, char** argv) {
     const std::string quit_mode = decode(argv[2]);
     if (init_mode == "@nofiles") {
         init_without_room();
+    } else if (init_mode == "@nostderr") {
+        close(STDERR_FILENO);
+        init(nullptr);
     } else if (init_mode != "@noinit") {
         init(mode_of(init_mode));
     }
