@@ -1,11 +1,11 @@
 #include "interrupt.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
-#include <thread>
 
 namespace {
 
@@ -20,6 +20,20 @@ sigset_t interrupts() {
     return set;
 }
 
+// The one thread that takes SIGINT and SIGTERM. A plain pthread: it may still
+// be starting when the viewer exits, with nothing of it to destroy.
+void* await_interrupt(void*) {
+    const sigset_t set = interrupts();
+    int signal = 0;
+    if (sigwait(&set, &signal) == 0) {
+        received = signal;
+        if (write(stop_pipe[1], "!", 1) < 0) {
+            received = signal;  // nothing else to do: the runs then stop at their limits
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 void watch_interrupts() {
@@ -27,15 +41,12 @@ void watch_interrupts() {
     if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0 || pipe2(stop_pipe, O_CLOEXEC) != 0) {
         return;
     }
-    std::thread([set] {
-        int signal = 0;
-        if (sigwait(&set, &signal) == 0) {
-            received = signal;
-            if (write(stop_pipe[1], "!", 1) < 0) {
-                received = signal;  // nothing else to do: the runs then stop at their limits
-            }
-        }
-    }).detach();
+    pthread_t watcher;
+    if (pthread_create(&watcher, nullptr, await_interrupt, nullptr) != 0) {
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);  // no watcher: the signals end the viewer as before
+        return;
+    }
+    pthread_detach(watcher);
 }
 
 int interrupt_fd() { return stop_pipe[0]; }
