@@ -16,6 +16,6 @@ shoot() {  # PAGE PNG WIDTH,HEIGHT
 }
 shoot "$build/examples/hello_exercise.html" preview.png 560,480
 shoot "$build/examples/crashing_exercise.html" crash-preview.png 640,300
-"$build/tools/quorvel-view" --run --html "$build/examples/labels_exercise.html" \
+"$build/view/quorvel-view" --run --html "$build/examples/labels_exercise.html" \
     -- "$build/examples/labels_exercise" >/dev/null
 shoot "$build/examples/labels_exercise.html" labels-preview.png 1100,330
