@@ -1,6 +1,7 @@
 #include "child_process.h"
 
 #include "process_group.h"
+#include "start_program.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,61 +21,9 @@ namespace {
 constexpr std::size_t chunk_size = 65536;
 constexpr int chunks_per_drain = 16;  // a writer that never pauses cannot keep a drain going
 constexpr double kill_wait_seconds = 5;  // for a killed group to be gone (a process stuck in the kernel may not)
-constexpr int exec_failed = 127;
 constexpr int watch_slice_ms = 20;  // how often a group is looked at while it winds down
-constexpr std::size_t mebibyte = 1024 * 1024;
 
 using Clock = std::chrono::steady_clock;
-
-// The argument vector of an exec, made before fork: between fork and exec
-// the child only makes async-signal-safe calls, since other threads of the
-// caller may hold the allocator's lock.
-std::vector<char*> argument_vector(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    return argv;
-}
-
-// In the child: a process group of its own, a fresh signal state, the
-// memory limit, the three pipes and the directory; then the program. When
-// exec fails, its errno goes back through report_fd.
-[[noreturn]] void exec_child(char* const* argv, const char* cwd, const int fds[3], int report_fd,
-                             std::size_t memory_mib) {
-    setpgid(0, 0);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int signal = 1; signal < NSIG; ++signal) {
-        std::signal(signal, SIG_DFL);
-    }
-    if (memory_mib > 0) {
-        const rlim_t bytes = static_cast<rlim_t>(memory_mib) * mebibyte;
-        const rlimit limit{bytes, bytes};
-        setrlimit(RLIMIT_DATA, &limit);
-    }
-    dup2(fds[0], STDIN_FILENO);
-    dup2(fds[1], STDOUT_FILENO);
-    dup2(fds[2], STDERR_FILENO);
-    if (cwd[0] == '\0' || chdir(cwd) == 0) {
-        execvp(argv[0], argv);
-    }
-    const int error = errno;
-    if (write(report_fd, &error, sizeof error) < 0) {
-        _exit(exec_failed);
-    }
-    _exit(exec_failed);
-}
-
-void close_fd(int& fd) {
-    if (fd >= 0) {
-        close(fd);
-        fd = -1;
-    }
-}
 
 void set_non_blocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
@@ -256,55 +205,22 @@ struct Run {
     }
 };
 
-// The result of a run that could not start because call failed; closes the
-// pipes made so far.
-ChildResult not_started(ChildResult& result, const char* call, int error, std::vector<int*> pipes) {
-    result.not_started = true;
-    result.start_error = std::string(call) + ": " + std::strerror(error);
-    for (int* ends : pipes) {
-        close_fd(ends[0]);
-        close_fd(ends[1]);
-    }
-    return result;
-}
-
 }  // namespace
 
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const ChildOptions& options) {
     ChildResult result;
-    int in_pipe[2] = {-1, -1};
-    int out_pipe[2] = {-1, -1};
-    int err_pipe[2] = {-1, -1};
-    int report[2] = {-1, -1};
-    const std::vector<int*> pipes = {in_pipe, out_pipe, err_pipe, report};
-    if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
-        pipe2(err_pipe, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0) {
-        return not_started(result, "pipe", errno, pipes);
+    StartedProgram started;
+    const bool running = start_program(program, args, options, started, result);
+    if (started.pid < 0) {
+        return result;
     }
-    const std::vector<char*> argv = argument_vector(program, args);
-    const pid_t pid = fork();
-    if (pid < 0) {
-        return not_started(result, "fork", errno, pipes);
-    }
-    if (pid == 0) {
-        const int fds[3] = {in_pipe[0], out_pipe[1], err_pipe[1]};
-        exec_child(argv.data(), options.cwd.c_str(), fds, report[1], options.memory_mib);
-    }
-    setpgid(pid, pid);  // as the child does: whichever comes first
-    close_fd(in_pipe[0]);
-    close_fd(out_pipe[1]);
-    close_fd(err_pipe[1]);
-    close_fd(report[1]);
-    int exec_error = 0;
-    const bool exec_refused = read(report[0], &exec_error, sizeof exec_error) == sizeof exec_error;
-    close_fd(report[0]);
     Run run{input, options, result};
-    run.pid = pid;
-    run.in = in_pipe[1];
-    run.out = out_pipe[0];
-    run.err = err_pipe[0];
-    run.pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    run.pid = started.pid;
+    run.in = started.in;
+    run.out = started.out;
+    run.err = started.err;
+    run.pidfd = static_cast<int>(syscall(SYS_pidfd_open, run.pid, 0));
     set_non_blocking(run.in);
     set_non_blocking(run.out);
     set_non_blocking(run.err);
@@ -315,15 +231,11 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
         run.limited = true;
         run.deadline = after(options.timeout_seconds);
     }
-    if (!exec_refused && !run.pump()) {
-        kill(-pid, SIGKILL);
+    if (running && !run.pump()) {
+        kill(-run.pid, SIGKILL);
     }
     run.finish();
     run.close_all();
-    if (exec_refused) {
-        result.not_started = true;
-        result.exec_error = exec_error;
-    }
     return result;
 }
 

@@ -1,0 +1,34 @@
+// Starting a program for run_child(): its pipes, its process group, its
+// limits and its exec. What watches it once started is in child_process.cpp.
+#ifndef QUORVEL_VIEW_START_PROGRAM_H
+#define QUORVEL_VIEW_START_PROGRAM_H
+
+#include "child_process.h"
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// A program as start_program() left it: its pid, and the caller's ends of
+// its three standard streams (close-on-exec, not yet non-blocking).
+struct StartedProgram {
+    pid_t pid = -1;
+    int in = -1;   // its standard input: the writing end
+    int out = -1;  // its standard output: the reading end
+    int err = -1;  // its standard error: the reading end
+};
+
+// Forks and executes program with args in a process group of its own, with
+// the signal mask and dispositions of a fresh process, options.memory_mib as
+// its data limit and options.cwd as its directory. Returns false, with
+// result.not_started set, when it could not: result.start_error names the
+// runner's own failure (pipe, fork), result.exec_error the exec's errno,
+// told through a close-on-exec pipe. After an exec failure started still
+// holds the child, which has exited, to be reaped. Never throws.
+bool start_program(const std::string& program, const std::vector<std::string>& args,
+                   const ChildOptions& options, StartedProgram& started, ChildResult& result);
+
+void close_fd(int& fd);
+
+#endif
