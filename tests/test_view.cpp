@@ -175,6 +175,8 @@ TEST(View, ReportsProgramsThatFail) {
         {"never exits", {"--run", "--timeout", "0.3", "--", "sleep", "30"},
          "sleep did not finish within 0.3 s and was killed", ""},
         {"exits non-zero", {"--run", "--", "sh", "-c", "exit 4"}, "sh exited with status 4", ""},
+        {"the first word starts the command", {"--run", "--timeout", "5", "sh", "-c", "exit 4", "--bogus"},
+         "sh exited with status 4", ""},
         {"not found", {"--run", "--", "/nonexistent/exercise"},
          "cannot run /nonexistent/exercise: No such file or directory", ""},
         {"exits 127, as a shell's missing command does", {"--run", "--", "sh", "-c", "exit 127"},
@@ -251,6 +253,7 @@ TEST(ViewCheck, ExitStatusIsTheMostSerious) {
         {{"./malformed", "./red"}, 1},
         {{"./red", "./crash", "./malformed"}, 3},
         {{"./green", "./nonexistent"}, 3},
+        {{"./green", "-j", "1", "./red", "--timeout", "20"}, 4},  // options among the programs
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.programs.back());
@@ -345,6 +348,11 @@ TEST(View, RejectsBadUsage) {
         {"--check", "-j", "99999999999", "./x"},
         {"--check", "-j", "1025", "./x"},
         {"--check", "-j", "2x", "./x"},
+        {"--check", "-j", "0x10", "./x"},   // decimal only: not 16
+        {"--check", "-j", "+3", "./x"},
+        {"--check", "-j", "01025", "./x"},  // not 533, as octal would be
+        {"--check", "-j"},
+        {"--run", "--bogus", "--", "true"},
         {"--check", "--timeout", "86401", "./x"},
         {"--check", "--memory", "0", "./x"},
         {"--check", "--memory", "1048577", "./x"},
@@ -429,10 +437,16 @@ TEST(View, LabelsFitTheirBoxesInChromium) {
         << dom.out.substr(dom.out.find("<pre id=\"fit\">"));
 }
 
-TEST(View, TellsItsVersion) {
+TEST(View, TellsItsVersionAndHelp) {
     const ChildResult result = run_child(viewer, {"--version"}, "");
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(result.out, std::string("quorvel-view ") + QUORVEL_VERSION + "\n");
+    const ChildResult help = run_child(viewer, {"--help"}, "");
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.rfind("usage: quorvel-view", 0), 0U);
+    for (const char* line : {"\n--run and --check:\n", "\n--check:\n", "\n  -j N ", "\n  --shard K/N "}) {
+        EXPECT_NE(help.out.find(line), std::string::npos) << line;
+    }
 }
 
 // Programs that print without end, on standard output or standard error:

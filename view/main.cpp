@@ -279,7 +279,7 @@ void report_error(const Error& error) {
     std::cout.flush();
     std::cerr << "quorvel-view: " << error.message << "\n";
     if (error.problem == Problem::usage) {
-        std::cerr << usage_text;
+        std::cerr << usage_text();
     }
 }
 
@@ -433,7 +433,7 @@ int main(int argc, char** argv) {
         return exit_status(error.problem);
     }
     if (options.help) {
-        std::cout << usage_text;
+        std::cout << help_text();
         return 0;
     }
     if (options.version) {

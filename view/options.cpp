@@ -1,23 +1,52 @@
 #include "options.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <memory>
 
-const char* const usage_text =
+namespace {
+
+constexpr char synopsis[] =
     "usage: quorvel-view [--html OUT.html] [--format F] [--output FILE] [FILE]\n"
     "       quorvel-view --run [--message-id N | --input FILE] [--timeout S] [--memory MIB]\n"
     "                    [--html OUT.html] [--format F] [--output FILE] -- PROGRAM [ARGS...]\n"
     "       quorvel-view --check [--message-id N | --input FILE] [--timeout S] [--memory MIB]\n"
     "                    [-j N] [--shard K/N] [--format F] [--output FILE] PROGRAM...\n"
-    "       quorvel-view --version\n"
-    "Reads an exchange stream (from FILE or standard input), or runs PROGRAM as\n"
-    "a host would, and shows its boxes; --check runs each PROGRAM and reports.\n"
-    "F: text (default), json, tap, junit, gradescope. S: seconds, up to 86400\n"
-    "(default 10). MIB: each program's data limit, 1 to 1048576. N (-j): 1 to\n"
-    "1024. --shard K/N: the K-th of N shares of the programs sorted by name.\n"
-    "NO_COLOR turns colours off.\n";
+    "       quorvel-view --version\n";
 
-namespace {
+constexpr char description[] =
+    "\nReads an exchange stream (from FILE or standard input), or runs PROGRAM as\n"
+    "a host would, and shows its boxes; --check runs each PROGRAM and reports.\n\n";
+
+constexpr char footer[] =
+    "NO_COLOR turns colours off. Exit status: 0 shown (with --check: every check\n"
+    "passed), 1 malformed stream, 2 usage or file error, 3 a program crashed,\n"
+    "timed out, could not start or exited non-zero, 4 a red check (--check).\n";
+
+constexpr char mode_group[] = "Modes";
+constexpr char stream_group[] = "A stream, --run and --check";
+constexpr char one_group[] = "A stream and --run";
+constexpr char runs_group[] = "--run and --check";
+constexpr char check_group[] = "--check";
+
+constexpr char formats[][12] = {"text", "json", "tap", "junit", "gradescope"};
+
+// --help's layout: the synopsis and what the program does, then a group of
+// options for each mode, a blank line between them.
+class Help : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App* /*app*/, std::string /*name*/) const override {
+        return std::string(synopsis) + description;
+    }
+    std::string make_description(const CLI::App* /*app*/) const override { return ""; }
+    std::string make_group(std::string group, bool is_positional,
+                           std::vector<const CLI::Option*> opts) const override {
+        return CLI::Formatter::make_group(std::move(group), is_positional, std::move(opts)).substr(1);
+    }
+};
 
 Error usage_error(const std::string& message) { return {Problem::usage, message}; }
 
@@ -34,112 +63,143 @@ bool is_integer(const std::string& text) {
     return text.size() > digits && text.find_first_not_of("0123456789", digits) == std::string::npos;
 }
 
-Error value_of(int& i, int argc, char** argv, std::string& value) {
-    if (i + 1 >= argc) {
-        return usage_error(std::string(argv[i]) + " needs a value");
-    }
-    value = argv[++i];
-    return {};
-}
-
-Error parse_timeout(const std::string& text, double& seconds) {
+bool parse_timeout(const std::string& text, double& seconds) {
     char* end = nullptr;
     seconds = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !(seconds > 0) || seconds > most_timeout) {
-        return usage_error("--timeout takes a number of seconds above 0, at most 86400");
-    }
-    return {};
-}
-
-Error parse_format(const std::string& text, std::string& format) {
-    if (text != "text" && text != "json" && text != "tap" && text != "junit" && text != "gradescope") {
-        return usage_error("--format takes text, json, tap, junit or gradescope");
-    }
-    format = text;
-    return {};
+    return !text.empty() && *end == '\0' && seconds > 0 && seconds <= most_timeout;
 }
 
 // K/N: the K-th (from 1) of N shares.
-Error parse_shard(const std::string& text, int& shard, int& shards) {
+bool parse_shard(const std::string& text, int& shard, int& shards) {
     const std::size_t slash = text.find('/');
-    if (slash == std::string::npos || !whole_number(text.substr(slash + 1), 1, most_shards, shards) ||
-        !whole_number(text.substr(0, slash), 1, shards, shard)) {
-        return usage_error("--shard takes K/N, 1 <= K <= N <= " + std::to_string(most_shards));
-    }
-    return {};
+    return slash != std::string::npos && whole_number(text.substr(slash + 1), 1, most_shards, shards) &&
+           whole_number(text.substr(0, slash), 1, shards, shard);
 }
 
-// An option that takes a value, at argv[i]; false when arg is none of them.
-bool parse_valued_option(const std::string& arg, int& i, int argc, char** argv, Options& options,
-                         Error& error) {
-    std::string value;
-    if (arg == "--html") {
-        error = value_of(i, argc, argv, options.html);
-    } else if (arg == "--input") {
-        error = value_of(i, argc, argv, options.input_file);
-    } else if (arg == "--output") {
-        error = value_of(i, argc, argv, options.output);
-    } else if (arg == "--message-id") {
-        options.message_id_given = true;
-        error = value_of(i, argc, argv, options.message_id);
-        if (!error && !is_integer(options.message_id)) {
-            error = usage_error("--message-id takes an integer");
-        }
-    } else if (arg == "--timeout") {
-        error = value_of(i, argc, argv, value);
-        error = error ? error : parse_timeout(value, options.timeout);
-    } else if (arg == "-j") {
-        error = value_of(i, argc, argv, value);
-        if (!error && !whole_number(value, 1, most_jobs, options.jobs)) {
-            error = usage_error("-j takes a number of parallel runs from 1 to " + std::to_string(most_jobs));
-        }
-    } else if (arg == "--memory") {
-        error = value_of(i, argc, argv, value);
-        if (!error && !whole_number<std::size_t>(value, 1, most_memory_mib, options.memory_mib)) {
-            error = usage_error("--memory takes a number of MiB from 1 to " +
-                                std::to_string(most_memory_mib));
-        }
-    } else if (arg == "--format") {
-        error = value_of(i, argc, argv, value);
-        error = error ? error : parse_format(value, options.format);
-    } else if (arg == "--shard") {
-        error = value_of(i, argc, argv, value);
-        error = error ? error : parse_shard(value, options.shard, options.shards);
-    } else {
-        return false;
-    }
-    return true;
+// An option whose text read sets its value; a text that read refuses is
+// the usage error message. CLI11 reads integers itself with base 0 (010
+// is 8, 0x10 is 16), so numbers come as text and are read here.
+template <typename Read>
+CLI::Option* add_read_option(CLI::App& app, const std::string& name, Read read, const std::string& message,
+                             const std::string& help) {
+    return app.add_option_function<std::string>(
+        name,
+        [read, message](const std::string& text) {
+            if (!read(text)) {
+                throw CLI::ValidationError(message);
+            }
+        },
+        help);
 }
 
-// One option at argv[i] (moving i past its value); done is set at the
-// first word that starts the program's command.
-Error parse_option(int& i, int argc, char** argv, Options& options, bool& done) {
-    const std::string arg = argv[i];
-    Error error;
-    if (parse_valued_option(arg, i, argc, argv, options, error)) {
-        return error;
+// A whole decimal number from low to high: a number of what.
+template <typename Number>
+CLI::Option* add_number(CLI::App& app, const std::string& name, Number& value, Number low, Number high,
+                        const std::string& what, const std::string& help) {
+    const std::string range = std::to_string(low) + " to " + std::to_string(high);
+    return add_read_option(
+        app, name, [&value, low, high](const std::string& text) { return whole_number(text, low, high, value); },
+        name + " takes a number of " + what + " from " + range, help + ", " + range);
+}
+
+// Every option, in the group of the modes it goes with. --run's flag makes
+// the first word that is not an option start the program's command.
+void declare(CLI::App& app, Options& options) {
+    app.formatter(std::make_shared<Help>());
+    app.option_defaults()->group(mode_group);
+    app.set_help_flag("-h,--help", "show this help and exit");
+    app.allow_extras();  // words, "--" and unknown options: sorted by take_words()
+    app.add_flag_callback("--run", [&app, &options] {
+           options.run = true;
+           app.prefix_command();
+       }, "run PROGRAM as a host would and show its boxes")
+        ->trigger_on_parse();
+    app.add_flag("--check", options.check, "run each PROGRAM and report its checks");
+    app.add_flag("--version", options.version, "print the version and exit");
+
+    std::string format_list;
+    for (const char* format : formats) {
+        format_list += std::string(format_list.empty() ? "" : ", ") + format;
     }
-    if (arg == "--help" || arg == "-h") {
-        options.help = true;
-    } else if (arg == "--version") {
-        options.version = true;
-    } else if (arg == "--run") {
-        options.run = true;
-    } else if (arg == "--check") {
-        options.check = true;
-    } else if (arg == "--") {
-        ++i;
-        done = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-        return usage_error("unknown option " + arg);
-    } else if (options.run) {
-        done = true;
-    } else if (options.check) {
-        options.command.push_back(arg);
-    } else if (options.file.empty()) {
-        options.file = arg;
-    } else {
+    add_read_option(
+        app, "--format",
+        [&options](const std::string& text) {
+            options.format = text;
+            return std::find(std::begin(formats), std::end(formats), text) != std::end(formats);
+        },
+        "--format takes " + format_list, "the report: " + format_list + " (default: text, the boxes)")
+        ->type_name("F")
+        ->group(stream_group);
+    app.add_option("--output", options.output, "write the report or view to FILE")
+        ->type_name("FILE")
+        ->group(stream_group);
+    app.add_option("--html", options.html, "also write an HTML preview of the boxes")
+        ->type_name("OUT.html")
+        ->group(one_group);
+
+    add_read_option(
+        app, "--message-id",
+        [&options](const std::string& text) {
+            options.message_id = text;
+            options.message_id_given = true;
+            return is_integer(text);
+        },
+        "--message-id takes an integer", "send the message \"message_id: N\" (default 0)")
+        ->type_name("N")
+        ->group(runs_group);
+    app.add_option("--input", options.input_file, "send the archived message in FILE")
+        ->type_name("FILE")
+        ->group(runs_group);
+    add_read_option(
+        app, "--timeout", [&options](const std::string& text) { return parse_timeout(text, options.timeout); },
+        "--timeout takes a number of seconds above 0, at most 86400",
+        "stop each program after S seconds, up to 86400 (default 10)")
+        ->type_name("S")
+        ->group(runs_group);
+    add_number<std::size_t>(app, "--memory", options.memory_mib, 1, most_memory_mib, "MiB",
+                            "each program's data limit in MiB")
+        ->type_name("MIB")
+        ->group(runs_group);
+
+    add_number(app, "-j", options.jobs, 1, most_jobs, "parallel runs",
+               "programs run side by side (default: one per core)")
+        ->type_name("N")
+        ->group(check_group);
+    add_read_option(
+        app, "--shard", [&options](const std::string& text) { return parse_shard(text, options.shard, options.shards); },
+        "--shard takes K/N, 1 <= K <= N <= " + std::to_string(most_shards),
+        "run the K-th of N shares of the programs sorted by name")
+        ->type_name("K/N")
+        ->group(check_group);
+}
+
+bool looks_like_option(const std::string& word) { return word.size() > 1 && word[0] == '-'; }
+
+// What CLI11 left over, in order: unknown options, "--" (the first one
+// ends the options), and the words. With --run, the first word starts the
+// program's command and the rest are its arguments, whatever they look like.
+Error take_words(const std::vector<std::string>& rest, Options& options) {
+    std::vector<std::string> words;
+    bool options_ended = false;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const std::string& word = rest[i];
+        if (!options_ended && word == "--") {
+            options_ended = true;
+        } else if (!options_ended && looks_like_option(word)) {
+            return usage_error("unknown option " + word);
+        } else if (options.run) {
+            options.command.assign(rest.begin() + static_cast<std::ptrdiff_t>(i), rest.end());
+            return {};
+        } else {
+            words.push_back(word);
+        }
+    }
+    if (options.check) {
+        options.command = words;
+    } else if (words.size() > 1) {
         return usage_error("more than one FILE");
+    } else if (!words.empty()) {
+        options.file = words.front();
     }
     return {};
 }
@@ -158,8 +218,7 @@ Error check_options(const Options& options) {
         return usage_error("--html goes with one program or stream, not with --check");
     }
     if (!options.run && !options.check &&
-        (!options.command.empty() || !options.input_file.empty() || options.message_id_given ||
-         options.memory_mib != 0)) {
+        (!options.input_file.empty() || options.message_id_given || options.memory_mib != 0)) {
         return usage_error("--input, --message-id, --memory and a PROGRAM go with --run or --check");
     }
     if (!options.input_file.empty() && options.message_id_given) {
@@ -173,16 +232,32 @@ Error check_options(const Options& options) {
 
 }  // namespace
 
+std::string usage_text() { return std::string(synopsis) + "quorvel-view --help describes every option.\n"; }
+
+std::string help_text() {
+    Options options;
+    CLI::App app(description, "quorvel-view");
+    declare(app, options);
+    app.footer(footer);
+    return app.help();
+}
+
 Error parse_options(int argc, char** argv, Options& options) {
-    int i = 1;
-    for (bool done = false; i < argc && !done && !options.help && !options.version;) {
-        if (Error error = parse_option(i, argc, argv, options, done)) {
-            return error;
-        }
-        i += done ? 0 : 1;
+    CLI::App app(description, "quorvel-view");
+    declare(app, options);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        options.help = true;
+        return {};
+    } catch (const CLI::ParseError& error) {
+        return usage_error(error.what());
     }
-    for (; i < argc; ++i) {
-        options.command.emplace_back(argv[i]);
+    if (options.version) {
+        return {};
     }
-    return options.help || options.version ? Error{} : check_options(options);
+    if (Error error = take_words(app.remaining(), options)) {
+        return error;
+    }
+    return check_options(options);
 }

@@ -13,7 +13,10 @@ inline constexpr int most_jobs = 1024;
 inline constexpr std::size_t most_memory_mib = 1024 * 1024;  // 1 TiB
 inline constexpr int most_shards = 10000;
 
-extern const char* const usage_text;
+// The synopsis that follows a usage error, and the whole help of --help,
+// grouped by mode and written from the options' declarations.
+std::string usage_text();
+std::string help_text();
 
 struct Options {
     bool help = false;
@@ -44,10 +47,14 @@ struct Error {
     explicit operator bool() const { return problem != Problem::none; }
 };
 
-// Reads argv into options. A numeric option outside its range, or not a
-// number at all, is a usage error:
+// Reads argv into options. With --run, the first word that is not an
+// option, or the word after "--", starts the program's command, and the
+// rest is its arguments; with --check, options may also follow the
+// programs. Numbers are decimal only (no sign but --message-id's minus, no
+// octal, no hexadecimal). A numeric option outside its range, or not such a
+// number, is a usage error:
 //   -j N          1 to most_jobs
-//   --timeout S   above 0, at most most_timeout seconds
+//   --timeout S   above 0, at most most_timeout seconds (strtod: 0.5, 1e2)
 //   --memory MiB  1 to most_memory_mib
 //   --message-id  any decimal integer (ids outside 32 bits reach the
 //                 library's own warning)
