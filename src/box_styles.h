@@ -28,9 +28,12 @@ inline constexpr BoxStyle header_style{quorvel_display_colour, quorvel_check_wid
 inline constexpr BoxStyle cell_style{quorvel_display_colour, quorvel_cell_width,
                                      quorvel_cell_height, quorvel_display_text_colour,
                                      quorvel_cell_border_colour};
-// The box that names a fault: a failed check's look, wide enough to read.
-inline constexpr BoxStyle fault_style{quorvel_fail_colour, quorvel_notice_width,
-                                      quorvel_check_height, quorvel_check_text_colour, ""};
+// The box that names a fault: a failed check's look, width wide, and the
+// height that marks it, with or without a where.
+constexpr BoxStyle fault_style(int width, bool with_where) {
+    return BoxStyle{quorvel_fail_colour, width, with_where ? quorvel_fault_where_height : quorvel_fault_height,
+                    quorvel_check_text_colour, ""};
+}
 // The box that shows the first bytes the exercise printed.
 inline constexpr BoxStyle printed_style{quorvel_display_colour, quorvel_notice_width,
                                         quorvel_check_height, quorvel_display_text_colour, ""};

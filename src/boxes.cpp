@@ -118,5 +118,6 @@ void quorvel_fuzz_restart() {
     forget_document_end();
     commit_boxes(Commit{});
     run_state.stream_claimed = false;
+    run_state.stream_done = false;
 }
 #endif

@@ -2,6 +2,7 @@
 // verdict, and appends one green or red box.
 #include "boxes.h"
 #include "signal_safe.h"
+#include "text_width.h"
 
 #include <quorvel/primitives.h>
 #include <quorvel/quorvel.h>
@@ -18,28 +19,7 @@ namespace {
 constexpr std::string_view agree_text = " == ";
 constexpr std::string_view differ_text = " != ";
 constexpr std::string_view near_text = " ~ ";
-constexpr std::string_view cut_mark = " \xE2\x80\xA6";  // " …"
 constexpr std::size_t shortest_text_size = 64;  // a long double's shortest text, exponent and all
-
-// Fitted check boxes: as wide as the label at the 18 px text, between these.
-constexpr int fitted_least_width = quorvel_check_width;
-constexpr int fitted_most_width = 1000;
-constexpr int text_margins = 20;  // the text's marginLeft, and as much again on its right
-
-// Pixel widths of characters at the 18 px text: the widths of a common
-// sans-serif face (DejaVu Sans) rounded up by a pixel or more, in classes.
-// Bytes in no class take default_pixels (digits among them); a character of
-// more than one byte takes a whole em, as wide glyphs (CJK) do.
-struct PixelClass {
-    std::string_view characters;
-    int pixels;
-};
-constexpr PixelClass pixel_classes[] = {
-    {" 'ijlIJ,.|/:;\\f-", 7}, {"()[]tr!", 8}, {"\"*_`szc?LFkvxyTP", 11},
-    {"KVXZBRCA", 13}, {"UNHDG&OQ", 15}, {"w~#+<=>^M", 16}, {"%mW@", 18},
-};
-constexpr int default_pixels = 12;
-constexpr int multibyte_pixels = 18;
 
 const char* bool_text(bool value) { return value ? "true" : "false"; }
 
@@ -89,58 +69,6 @@ void append_pair_check(bool agree, Value a, Value b, Put put) {
     append_box(label.text(), check_style(agree));
 }
 
-// The bytes of the UTF-8 character that starts with lead (1 for a byte
-// that starts none).
-std::size_t character_length(char lead) {
-    const auto byte = static_cast<unsigned char>(lead);
-    return byte >= 0xF0U && byte <= 0xF4U ? 4 : byte >= 0xE0U ? 3 : byte >= 0xC2U && byte < 0xE0U ? 2 : 1;
-}
-
-int character_pixels(std::string_view character) {
-    if (character.size() > 1) {
-        return multibyte_pixels;
-    }
-    for (const PixelClass& pixel_class : pixel_classes) {
-        if (pixel_class.characters.find(character[0]) != std::string_view::npos) {
-            return pixel_class.pixels;
-        }
-    }
-    return default_pixels;
-}
-
-// Calls each(character) for the UTF-8 characters of text, in order, while
-// it returns true.
-template <typename Each>
-void for_each_character(std::string_view text, Each each) {
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = std::min(character_length(text[at]), text.size() - at);
-        if (!each(text.substr(at, length))) {
-            return;
-        }
-        at += length;
-    }
-}
-
-int pixels_of(std::string_view text) {
-    int pixels = 0;
-    for_each_character(text, [&](std::string_view character) {
-        pixels += character_pixels(character);
-        return true;
-    });
-    return pixels;
-}
-
-// The longest start of text, cut between characters, within budget pixels.
-std::string_view cut_to(std::string_view text, int budget) {
-    std::size_t kept = 0;
-    for_each_character(text, [&](std::string_view character) {
-        budget -= character_pixels(character);
-        kept += budget >= 0 ? character.size() : 0;
-        return budget >= 0;
-    });
-    return text.substr(0, kept);
-}
-
 // " at [i]" (with the elements there when with_elements), or
 // " (lengths m and n)", or nothing.
 std::string marker(const quorvel_detail::Difference& difference, bool with_elements) {
@@ -163,7 +91,7 @@ std::string marker(const quorvel_detail::Difference& difference, bool with_eleme
 // that a red check is never taken for it).
 BoxStyle fitted_style(bool agree, std::string_view text) {
     BoxStyle style = check_style(agree);
-    style.width = std::clamp(pixels_of(text) + text_margins, fitted_least_width, fitted_most_width);
+    style.width = fitted_width(text);
     style.width += style.width == quorvel_notice_width ? 1 : 0;
     return style;
 }
@@ -245,7 +173,7 @@ Difference text_difference(const char* a, std::size_t a_size, const char* b, std
 void append_fitted_check(bool agree, Label& label, const Difference& difference) {
     std::string text(label.text());
     std::string suffix = marker(difference, !difference.shown);
-    const int room = fitted_most_width - text_margins;
+    const int room = fitted_text_room;
     if (pixels_of(text) + pixels_of(suffix) > room) {
         suffix = marker(difference, true);  // the cut may hide where they differ
         text = std::string(cut_to(text, room - pixels_of(suffix) - pixels_of(cut_mark))) + std::string(cut_mark);

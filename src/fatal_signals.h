@@ -17,7 +17,7 @@ extern struct sigaction previous_fatal_actions[fatal_signal_count];
 
 // The handler: writes the stream with a box that names the signal, puts the
 // previous dispositions back and raises the signal again.
-void on_fatal_signal(int signal);
+void on_fatal_signal(int signal, siginfo_t* info, void* context);
 
 void restore_fatal_signal_actions();
 

@@ -6,6 +6,7 @@
 #include "boxes.h"
 #include "fatal_signals.h"
 #include "signal_safe.h"
+#include "where.h"
 
 #include <fcntl.h>
 #include <stdio_ext.h>
@@ -85,7 +86,7 @@ std::string_view terminate_text() {
 // In a forked child report_fault() claims nothing, so writes nothing.
 [[noreturn]] void on_terminate() {
     if (run_state.guarding) {
-        report_fault(terminate_text());
+        report_fault(terminate_text(), 0);
     }
     if (run_state.previous_terminate != nullptr) {
         run_state.previous_terminate();
@@ -104,8 +105,10 @@ void on_exit_status(int status, void* /*unused*/) {
     if (status != 0) {
         Writer w{fault_text, sizeof fault_text};
         w.put("exited with status ").number(status).put(" before the exercise finished");
-        report_fault(std::string_view(fault_text, w.size));
-    } else if (!run_state.stream_claimed) {  // a claimed stream has had the kept output already
+        report_fault(std::string_view(fault_text, w.size), 0);
+    } else if (run_state.stream_claimed) {  // a claimed stream has had the kept output already
+        wait_for_stream();
+    } else {
         pass_on_kept_output(stream_out(), nullptr, 0);
     }
     stop_guarding();
@@ -142,8 +145,8 @@ void install_signal_handlers() {
     stack.ss_size = sizeof alternate_stack;
     sigaltstack(&stack, &previous_alternate_stack);
     struct sigaction action {};
-    action.sa_handler = on_fatal_signal;
-    action.sa_flags = SA_ONSTACK;
+    action.sa_sigaction = on_fatal_signal;
+    action.sa_flags = SA_ONSTACK | SA_SIGINFO;
     sigemptyset(&action.sa_mask);
     for (const int signal : fatal_signals) {
         sigaddset(&action.sa_mask, signal);
@@ -194,6 +197,7 @@ void start_guarding() {
         run_state.exit_hook_installed = on_exit(on_exit_status, nullptr) == 0;
     }
     Boxes().commit_document();
+    run_state.where_ready = prepare_where_lookup();
     flush_exercise_output();
     run_state.host_out = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     keep_standard_output();
@@ -202,9 +206,14 @@ void start_guarding() {
     run_state.guarding = true;
 }
 
-void end_guard(bool nothing_sent) {
+void settle_guard(bool nothing_sent) {
     if (run_state.guarding && in_owner()) {
         settle_kept_output(nothing_sent);
+    }
+}
+
+void end_guard() {
+    if (run_state.guarding && in_owner()) {
         stop_guarding();
     }
 }

@@ -12,10 +12,15 @@ namespace quorvel_internal {
 void start_guarding();
 
 // quit(), and terminate() of the run's image, in the process that called
-// init(): settles the kept output (to standard output when nothing is sent,
-// else to standard error with a box that shows its first bytes) and puts
-// everything back. In a forked child it does nothing.
-void end_guard(bool nothing_sent);
+// init(), before the stream is written: settles the kept output (to
+// standard output when nothing is sent, else to standard error with a box
+// that shows its first bytes). In a forked child it does nothing.
+void settle_guard(bool nothing_sent);
+
+// The same, once the stream is written: puts everything back. Until then a
+// fault in another thread finds the handlers in place, and waits for the
+// stream.
+void end_guard();
 
 // Flushes std::cout and C stdio's stdout, so that what the exercise printed
 // goes before the library's own writes.

@@ -143,14 +143,21 @@ bool just_starting() { return incoming_message_id == 0; }
 void terminate(const char* image, const char* document) {
     const bool run_image = image != nullptr && image == mem;
     const bool claimed = !run_image || claim_stream();
+    if (!claimed) {
+        wait_for_stream();  // a fault's stream still reads the image and the kept output
+    }
     if (run_image) {
-        end_guard(false);
+        settle_guard(false);
     }
     if (claimed) {
         flush_exercise_output();
         write_stream(image, document);
     }
+    if (run_image && claimed) {
+        finish_stream();
+    }
     if (run_image) {
+        end_guard();
         release_image();
     } else {
         delete[] image;
@@ -159,7 +166,10 @@ void terminate(const char* image, const char* document) {
 
 void quit(const char* mode) {
     const bool claimed = claim_stream();
-    end_guard(is_mode(mode, none_mode));
+    if (!claimed) {
+        wait_for_stream();  // a fault's stream still reads the image and the kept output
+    }
+    settle_guard(is_mode(mode, none_mode));
     delete[] response;
     response = nullptr;
     if (claimed) {
@@ -173,7 +183,11 @@ void quit(const char* mode) {
         } else {
             write_stream(mem, yaml);
         }
+    }
+    end_guard();
+    if (claimed) {
         close_host_output();
+        finish_stream();
     }
     release_image();
 }

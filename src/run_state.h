@@ -8,6 +8,8 @@
 
 #include <quorvel/exchange_format.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -65,6 +67,9 @@ struct RunState {
     // The guard, between init() and quit().
     std::atomic<bool> guarding{false};
     std::atomic<bool> stream_claimed{false};  // the stream is written at most once
+    std::atomic<pthread_t> stream_claimer{};  // the thread that claimed it
+    std::atomic<bool> stream_done{false};     // and has written it (or had nothing to write)
+    bool where_ready = false;                 // the fault's where can be looked up
     bool output_silenced = false;  // terminate() of a null document: nothing more is written
     int host_out = -1;             // the host's standard output, saved by init()
     int kept_out = -1;             // the pipe that keeps the exercise's output: reading end

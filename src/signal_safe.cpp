@@ -2,10 +2,13 @@
 #include "signal_safe.h"
 
 #include "fatal_signals.h"
+#include "text_width.h"
+#include "where.h"
 
 #include <quorvel/exchange_format.h>
 
 #include <poll.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +28,9 @@ struct sigaction previous_fatal_actions[fatal_signal_count];
 namespace {
 
 constexpr std::size_t fault_box_size = 1024;   // a fault box's elements, with room to spare
+constexpr std::size_t fault_text_size = 2048;  // a fault box's text: at most fitted_text_room pixels
+constexpr std::size_t where_text_size = where_file_size + where_function_size + 64;
+constexpr int stream_wait_slice_ms = 1;        // how often a waiter looks whether the stream is written
 constexpr std::size_t copy_chunk_size = 4096;  // kept output is moved in pieces this big
 constexpr std::size_t cut_line_size = 128;
 constexpr int longest_character = 4;           // bytes of a UTF-8 character
@@ -32,6 +38,8 @@ constexpr std::size_t kibibyte = 1024;
 constexpr std::size_t mebibyte = kibibyte * kibibyte;
 
 char fault_box[fault_box_size];
+char fault_text[fault_text_size];
+char where_text[where_text_size];
 char copy_chunk[copy_chunk_size];
 char cut_line[cut_line_size];
 
@@ -69,20 +77,47 @@ constexpr TextStyleOpening text_style_opening = [] {
 
 bool continues_character(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
 
+// The fault box's text: the fault's text and its where, the former cut with
+// " …" when both are wider than the widest box, so that the where shows.
+std::string_view fault_box_text(std::string_view text, std::string_view where) {
+    Writer w{fault_text, sizeof fault_text};
+    const int where_pixels = pixels_of(where);
+    if (pixels_of(text) + where_pixels > fitted_text_room) {
+        w.put(cut_to(text, fitted_text_room - where_pixels - pixels_of(cut_mark))).put(cut_mark);
+    } else {
+        w.put(text);
+    }
+    w.put(where);
+    return w.overflowed ? std::string_view() : std::string_view(fault_text, w.size);
+}
+
+// Composes the fault box after the last whole box into fault_box; its size,
+// or 0 when it does not fit.
+std::size_t compose_fault_box(std::string_view text, bool with_where, const Commit& done) {
+    const char* const document = run_state.document;
+    const bool text_fits = run_state.image != nullptr &&
+                           text.size() < static_cast<std::size_t>(quorvel_memory_size - done.text_pos);
+    if (document == nullptr || !text_fits || done.length > static_cast<std::size_t>(document_capacity)) {
+        return 0;
+    }
+    const BoxFields fields{done.boxes + 1, fault_style(fitted_width(text), with_where), done.text_pos, text.size()};
+    const std::size_t room = static_cast<std::size_t>(document_capacity) + 1 - done.length;
+    return compose_box(fault_box, std::min(room, sizeof fault_box), fields);
+}
+
 // Writes the exchange stream as quit(nullptr) would, from the last whole
-// box on, with one more box holding text when it fits.
-void write_fault_stream(std::string_view text) {
+// box on, with one more box holding text and its where when they fit, or
+// text alone when only that fits.
+void write_fault_stream(std::string_view text, std::string_view where) {
     const int fd = stream_out();
     const char* const image = run_state.image;
     const char* const document = run_state.document;
     const Commit done = last_commit();
-    const BoxFields fields{done.boxes + 1, fault_style, done.text_pos, text.size()};
-    const bool text_fits =
-        image != nullptr && text.size() < static_cast<std::size_t>(quorvel_memory_size - done.text_pos);
-    std::size_t box_size = 0;
-    if (document != nullptr && text_fits && done.length <= static_cast<std::size_t>(document_capacity)) {
-        const std::size_t room = static_cast<std::size_t>(document_capacity) + 1 - done.length;
-        box_size = compose_box(fault_box, std::min(room, sizeof fault_box), fields);
+    std::string_view box_text = where.empty() ? std::string_view() : fault_box_text(text, where);
+    std::size_t box_size = box_text.empty() ? 0 : compose_fault_box(box_text, true, done);
+    if (box_size == 0) {
+        box_text = text;
+        box_size = compose_fault_box(box_text, false, done);
     }
     if (document != nullptr) {
         write_all(fd, document, done.length);
@@ -98,9 +133,9 @@ void write_fault_stream(std::string_view text) {
     }
     const auto at = static_cast<std::size_t>(done.text_pos);
     write_all(fd, image, at);
-    write_text(fd, text);
+    write_text(fd, box_text);
     write_all(fd, "", 1);
-    const std::size_t after = at + text.size() + 1;
+    const std::size_t after = at + box_text.size() + 1;
     write_all(fd, image + after, static_cast<std::size_t>(quorvel_memory_size) - after);
 }
 
@@ -184,7 +219,24 @@ void write_text(int fd, std::string_view text) { write_all(fd, text.data(), text
 
 bool in_owner() { return run_state.owner == 0 || run_state.owner == getpid(); }
 
-bool claim_stream() { return in_owner() && !run_state.stream_claimed.exchange(true); }
+bool claim_stream() {
+    if (!in_owner() || run_state.stream_claimed.exchange(true)) {
+        return false;
+    }
+    run_state.stream_claimer = pthread_self();
+    return true;
+}
+
+void finish_stream() { run_state.stream_done.store(true, std::memory_order_release); }
+
+void wait_for_stream() {
+    if (!in_owner() || !run_state.stream_claimed || run_state.stream_claimer.load() == pthread_self()) {
+        return;
+    }
+    while (!run_state.stream_done.load(std::memory_order_acquire)) {
+        poll(nullptr, 0, stream_wait_slice_ms);
+    }
+}
 
 int stream_out() { return run_state.host_out >= 0 ? run_state.host_out : STDOUT_FILENO; }
 
@@ -223,11 +275,15 @@ KeptOutput pass_on_kept_output(int fd, char* head, std::size_t head_size) {
     return kept;
 }
 
-void report_fault(std::string_view text) {
-    if (claim_stream()) {
-        write_fault_stream(text);
-        pass_on_kept_output(STDERR_FILENO, nullptr, 0);
+void report_fault(std::string_view text, std::uintptr_t pc) {
+    if (!claim_stream()) {
+        wait_for_stream();
+        return;
     }
+    const std::size_t where_size = find_where(pc, where_text, sizeof where_text);
+    write_fault_stream(text, std::string_view(where_text, where_size));
+    pass_on_kept_output(STDERR_FILENO, nullptr, 0);
+    finish_stream();
 }
 
 void restore_fatal_signal_actions() {
@@ -236,14 +292,27 @@ void restore_fatal_signal_actions() {
     }
 }
 
+// The program counter where a signal interrupted the thread, or 0.
+std::uintptr_t interrupted_pc(void* context) {
+    const auto* state = static_cast<const ucontext_t*>(context);
+#if defined(__x86_64__)
+    return static_cast<std::uintptr_t>(state->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__aarch64__)
+    return static_cast<std::uintptr_t>(state->uc_mcontext.pc);
+#else
+    (void)state;
+    return 0;
+#endif
+}
+
 // Writes the stream, puts back what handled the signal before init() (the
 // default action or a sanitizer's handler) and raises it again: it is
 // delivered when the handler returns, so the process ends as it would have.
 // The other fatal signals are blocked meanwhile; a fault in here ends the
 // process by the default action.
-void on_fatal_signal(int signal) {
+void on_fatal_signal(int signal, siginfo_t* /*info*/, void* context) {
     const int saved_errno = errno;
-    report_fault(signal_text(signal));
+    report_fault(signal_text(signal), interrupted_pc(context));
     restore_fatal_signal_actions();
     raise(signal);
     errno = saved_errno;

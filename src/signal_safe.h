@@ -19,6 +19,7 @@
 
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -102,8 +103,16 @@ inline Commit last_commit() {
 // True in the process that called init() (or in any, before it).
 bool in_owner();
 
-// True for the first caller in that process only: that one writes the stream.
+// True for the first caller in that process only: that one writes the
+// stream, then calls finish_stream().
 bool claim_stream();
+void finish_stream();
+
+// In the process that called init(), when another thread claimed the
+// stream: waits until it is written (its where is looked up under a
+// deadline). Returns at once when the stream is unclaimed, or claimed by the
+// calling thread (a signal that interrupted the writing).
+void wait_for_stream();
 
 // Where the stream goes: the host's standard output, as init() saved it.
 int stream_out();
@@ -121,8 +130,10 @@ struct KeptOutput {
 KeptOutput pass_on_kept_output(int fd, char* head, std::size_t head_size);
 
 // For the first claim only: the stream as quit(nullptr) would write it, with
-// a box that holds text when it fits, then the kept output on standard error.
-void report_fault(std::string_view text);
+// a box that holds text and where the fault happened (from the frame of pc
+// when not 0, see where.h) when they fit, then the kept output on standard
+// error. Another caller waits until that stream is written.
+void report_fault(std::string_view text, std::uintptr_t pc);
 
 }  // namespace quorvel_internal
 

@@ -4,6 +4,7 @@
 #define QUORVEL_TESTS_EXERCISE_RUNNER_H
 
 #include "child_process.h"
+#include "exchange.h"
 #include "support/files.h"
 
 #include <quorvel/exchange_format.h>
@@ -65,6 +66,43 @@ inline std::string padded_document(int id, std::size_t length) {
         }
     }
     return document;
+}
+
+// The number of the line of the source at path that ends with the comment
+// "// where:" and marker; 0 when none does.
+inline int marker_line(const std::string& path, const std::string& marker) {
+    const std::string source = read_file(path);
+    const std::size_t at = source.find("// where:" + marker + "\n");
+    return at == std::string::npos
+               ? 0
+               : static_cast<int>(std::count(source.begin(), source.begin() + static_cast<long>(at), '\n')) + 1;
+}
+
+// The where a fault box's text ends with, as its box names it; "" for a
+// box without one.
+inline std::string where_text(const ViewBox& box) {
+    FaultWhere where;
+    if (!fault_where(box, where)) {
+        return "";
+    }
+    return (where.file.empty() ? "" : " at " + where.file + ":" + std::to_string(where.line)) +
+           (where.function.empty() ? "" : " in " + where.function);
+}
+
+// True when a fault box's words (its text without the where) are text, or
+// its start cut with " …" to leave the where room.
+inline bool same_or_cut(const std::string& words, const std::string& text) {
+    const std::string cut = " \xE2\x80\xA6";
+    if (words == text) {
+        return true;
+    }
+    return words.size() > cut.size() && words.compare(words.size() - cut.size(), cut.size(), cut) == 0 &&
+           text.rfind(words.substr(0, words.size() - cut.size()), 0) == 0;
+}
+
+// A fault box's words: its text without the where.
+inline std::string fault_words(const ViewBox& box) {
+    return box.text.substr(0, box.text.size() - where_text(box).size());
 }
 
 #endif

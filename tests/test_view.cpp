@@ -186,7 +186,7 @@ TEST(View, ReportsProgramsThatFail) {
         {"stopped at the time limit",
          {"--run", "--timeout", "0.5", "--", exercise, "@null", "@null", "int:1:1", "await-term"},
          exercise + " did not finish within 0.5 s and was killed",
-         "\"stopped: the host ended the program (SIGTERM)\""},
+         "\"stopped: the host ended the program (SIGTERM) at scripted_exercise.cpp:"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -272,6 +272,8 @@ TEST(ViewCheck, ReportsAsTheirReadersSeeThem) {
     const std::string python = SYSTEM_PYTHON;
     const std::string readers = std::string(TESTS_DIR) + "/support/report_readers.py";
     const std::vector<std::string> every = {"./green", "./red", "./crash", "./hostile", "./redexit"};
+    const std::string abort_line =
+        std::to_string(marker_line(std::string(TESTS_DIR) + "/programs/scripted_exercise.cpp", "fault-abort"));
     const struct {
         std::string format;
         std::vector<std::string> reader;  // run in dir on the file "report"; empty: none
@@ -289,7 +291,8 @@ TEST(ViewCheck, ReportsAsTheirReadersSeeThem) {
          every},
         {"json", {python, readers, "json", SCHEMA_FILE, "report"},
          {"valid", "./red failed 0", "  2 false \"0 != 1\"", "./crash crashed -6",
-          "  5 null \"crashed: the program aborted (SIGABRT)\"",
+          "  where scripted_exercise.cpp " + abort_line + " fault",
+          "  5 null \"crashed: the program aborted (SIGABRT) at scripted_exercise.cpp:" + abort_line + " in fault\"",
           "  1 false \"<b>\\\"x\\\"</b> # a\\nb \\u0000 \\u00ff \\u00e0\\u0097\"",
           "./redexit exited non-zero 1",
           "  1 false \"0 != 1\"", "summary 5 7 4 3 2"},
@@ -299,6 +302,7 @@ TEST(ViewCheck, ReportsAsTheirReadersSeeThem) {
          every},
         {"junit", {python, readers, "junit", "report"},
          {"./red 2 1 0", "  \"box 2: 0 != 1\" failure", "./crash 2 0 1", "  \"run\" error",
+          "    at scripted_exercise.cpp " + abort_line,
           "./hostile 1 1 0",
           "  \"box 1: <b>\\\"x\\\"</b> # a\\nb \\\\x00 \\\\xFF \\\\xE0\\\\x97\" failure",
           "./redexit 2 1 1", "  \"box 1: 0 != 1\" failure"},
@@ -505,7 +509,8 @@ TEST(View, MemoryLimit) {
     const ChildResult over = run_child(
         viewer, {"--run", "--memory", "64", "--", exercise, "@null", "@null", "int:1:1", "alloc:128"}, "");
     EXPECT_EQ(over.exit_code, 3);
-    EXPECT_NE(over.out.find("\"uncaught exception: std::bad_alloc\""), std::string::npos) << over.out;
+    EXPECT_NE(over.out.find("\"uncaught exception: std::bad_alloc at scripted_exercise.cpp:"), std::string::npos)
+        << over.out;
     const ChildResult under =
         run_child(viewer, {"--run", "--memory", "100", "--", exercise, "@null", "@null", "threads:4:10"}, "");
     EXPECT_EQ(under.exit_code, 0) << under.err;

@@ -284,16 +284,57 @@ BoxKind box_kind(const ViewBox& box) {
     return background->second == quorvel_fail_colour ? BoxKind::failed : BoxKind::display;
 }
 
+namespace {
+
+bool style_is(const std::map<std::string, std::string>& style, const char* key, const std::string& value) {
+    const auto found = style.find(key);
+    return found != style.end() && found->second == value;
+}
+
+// " at FILE:LINE" at the end of text, into where; false when it is not there.
+bool source_at_end(const std::string& text, FaultWhere& where) {
+    const std::size_t at = text.rfind(" at ");
+    const std::size_t colon = text.rfind(':');
+    if (at == std::string::npos || colon == std::string::npos || colon < at + 5 || colon + 1 == text.size() ||
+        text.find_first_not_of("0123456789", colon + 1) != std::string::npos || colon + 10 < text.size()) {
+        return false;
+    }
+    where.file = text.substr(at + 4, colon - at - 4);
+    where.line = std::stol(text.substr(colon + 1));
+    return true;
+}
+
+}  // namespace
+
 bool has_fault_style(const ViewBox& box) {
-    const auto is = [](const std::map<std::string, std::string>& style, const char* key,
-                       const std::string& value) {
-        const auto found = style.find(key);
-        return found != style.end() && found->second == value;
-    };
-    return is(box.style, "width", std::to_string(quorvel_notice_width)) &&
-           is(box.style, "height", std::to_string(quorvel_check_height)) &&
-           is(box.style, "backgroundColor", quorvel_fail_colour) &&
+    const std::string height = box.style.count("height") != 0 ? box.style.at("height") : "";
+    const bool signed_height =
+        height == std::to_string(quorvel_fault_height) || height == std::to_string(quorvel_fault_where_height);
+    const bool earlier = height == std::to_string(quorvel_check_height) &&
+                         style_is(box.style, "width", std::to_string(quorvel_notice_width));
+    return (signed_height || earlier) && style_is(box.style, "backgroundColor", quorvel_fail_colour) &&
            box.style.count("borderColor") == 0 &&
-           is(box.text_style, "fontSize", std::to_string(quorvel_text_size)) &&
-           is(box.text_style, "color", quorvel_check_text_colour);
+           style_is(box.text_style, "fontSize", std::to_string(quorvel_text_size)) &&
+           style_is(box.text_style, "color", quorvel_check_text_colour);
+}
+
+bool fault_has_where(const ViewBox& box) {
+    return has_fault_style(box) && style_is(box.style, "height", std::to_string(quorvel_fault_where_height));
+}
+
+bool fault_where(const ViewBox& box, FaultWhere& where) {
+    where = FaultWhere{};
+    if (!fault_has_where(box)) {
+        return false;
+    }
+    if (source_at_end(box.text, where)) {
+        return true;
+    }
+    const std::size_t in = box.text.rfind(" in ");
+    if (in == std::string::npos || in + 4 == box.text.size()) {
+        return false;
+    }
+    where.function = box.text.substr(in + 4);
+    source_at_end(box.text.substr(0, in), where);
+    return true;
 }

@@ -73,9 +73,28 @@ enum class BoxKind { passed, failed, display };
 BoxKind box_kind(const ViewBox& box);
 
 // True for a box in the exact style of the one the library adds when the
-// exercise faults (quorvel_notice_width wide, a failed check's colours, no
-// border). Only the last box of a run that ended badly is taken for it.
+// exercise faults: a failed check's colours, no border, and the fault box's
+// height (quorvel_fault_height or quorvel_fault_where_height) at any width,
+// or, as earlier versions wrote it, quorvel_notice_width wide and
+// quorvel_check_height high. Only the last box of a run that ended badly is
+// taken for it.
 bool has_fault_style(const ViewBox& box);
+
+// True for a fault box whose signature says its text ends with a where.
+bool fault_has_where(const ViewBox& box);
+
+// Where a fault happened, as its box names it.
+struct FaultWhere {
+    std::string file;      // "" without debug information
+    long line = 0;         // 0 without debug information
+    std::string function;  // "" when not named
+};
+
+// The where at the end of a fault box's text, read from the right: " at
+// FILE:LINE", " at FILE:LINE in FUNCTION" or " in FUNCTION". False when the
+// box's signature says it has none (whatever its text holds), or its text
+// does not end with one.
+bool fault_where(const ViewBox& box, FaultWhere& where);
 
 // "" when the boxes lie as the library writes them: numbered 1, 2, ... in
 // document order, each with its own text element as its only child, texts

@@ -120,12 +120,24 @@ std::string json_box(const ViewBox& box, BoxRole role) {
            ", \"height\": " + json_number(box.style, "height") + "}";
 }
 
+std::string json_or_null(const std::string& text) { return text.empty() ? "null" : json_string(text); }
+
+std::string json_where(const RunCounts& counts) {
+    if (!counts.has_where) {
+        return "";
+    }
+    const FaultWhere& where = counts.where;
+    return ",\n     \"where\": {\"function\": " + json_or_null(where.function) +
+           ", \"file\": " + json_or_null(where.file) +
+           ", \"line\": " + (where.line > 0 ? std::to_string(where.line) : "null") + "}";
+}
+
 std::string json_program(const ProgramRun& run, const RunCounts& counts) {
     const std::string error = error_text(run, counts);
     std::string out = "    {\"program\": " + json_string(run.program) + ", \"status\": \"" +
                       status_name(counts.status) + "\", \"exit\": " +
                       std::to_string(exit_value(run.result)) +
-                      ", \"error\": " + (error.empty() ? "null" : json_string(error)) +
+                      ", \"error\": " + json_or_null(error) + json_where(counts) +
                       ",\n     \"stderr\": " + json_string(shown_stderr(run.result)) + ",\n     \"boxes\": [";
     for (std::size_t i = 0; i < run.view.boxes.size(); ++i) {
         out += (i == 0 ? "\n" : ",\n") + json_box(run.view.boxes[i], counts.roles[i]);
@@ -148,6 +160,22 @@ std::string tap_text(const std::string& text) {
     return out;
 }
 
+// The where of a fault as TAP 13's YAML diagnostics of its test point.
+std::string tap_where(const RunCounts& counts) {
+    if (!counts.has_where) {
+        return "";
+    }
+    const FaultWhere& where = counts.where;
+    std::string out = "  ---\n";
+    if (!where.file.empty()) {
+        out += "  file: " + json_string(where.file) + "\n  line: " + std::to_string(where.line) + "\n";
+    }
+    if (!where.function.empty()) {
+        out += "  function: " + json_string(where.function) + "\n";
+    }
+    return out + "  ...\n";
+}
+
 // ----- JUnit XML -----
 
 std::string xml_text(const std::string& text) {
@@ -165,9 +193,12 @@ std::string decimal_seconds(double seconds) {
 }
 
 std::string junit_case(const std::string& suite, const std::string& name,
-                       const std::string& element, const std::string& message) {
+                       const std::string& element, const std::string& message, const FaultWhere& where = {}) {
     std::string out = "    <testcase classname=\"" + xml_text(suite) + "\" name=\"" + xml_text(name) +
                       "\" time=\"0\"";
+    if (!where.file.empty()) {
+        out += " file=\"" + xml_text(where.file) + "\" line=\"" + std::to_string(where.line) + "\"";
+    }
     if (element.empty()) {
         return out + "/>\n";
     }
@@ -187,7 +218,7 @@ std::string junit_suite(const ProgramRun& run, const RunCounts& counts) {
     }
     if (!error.empty()) {
         const std::string fault = fault_text(run, counts);
-        cases += junit_case(run.program, "run", "error", fault.empty() ? error : error + ": " + fault);
+        cases += junit_case(run.program, "run", "error", fault.empty() ? error : error + ": " + fault, counts.where);
     }
     return "  <testsuite name=\"" + xml_text(run.program) + "\" tests=\"" +
            std::to_string(counts.passed + counts.failed + (error.empty() ? 0U : 1U)) +
@@ -253,6 +284,7 @@ RunCounts count_run(const ProgramRun& run) {
     if (ends_by_fault(counts.status) && !counts.roles.empty() &&
         has_fault_style(run.view.boxes.back())) {
         counts.roles.back() = BoxRole::fault;
+        counts.has_where = fault_where(run.view.boxes.back(), counts.where);
     }
     for (const BoxRole role : counts.roles) {
         counts.passed += role == BoxRole::passed_check ? 1U : 0U;
@@ -354,7 +386,7 @@ std::string report_tap(const std::vector<ProgramRun>& runs) {
         if (!error.empty()) {
             const std::string fault = fault_text(run, all[i]);
             out += "not ok " + std::to_string(++point) + " - " + tap_text(error) +
-                   (fault.empty() ? "" : ": " + tap_text(fault)) + "\n";
+                   (fault.empty() ? "" : ": " + tap_text(fault)) + "\n" + tap_where(all[i]);
         }
     }
     return out;

@@ -48,6 +48,8 @@ struct RunCounts {
     std::vector<BoxRole> roles;  // one per box of the view
     std::size_t passed = 0;      // check boxes that passed
     std::size_t failed = 0;      // check boxes that failed
+    bool has_where = false;      // the fault box names where the fault happened
+    FaultWhere where;            // and this is it
     bool error() const;          // crashed, timed out, not started, exited non-zero, malformed
 };
 
@@ -75,16 +77,18 @@ int check_exit_status(const std::vector<ProgramRun>& runs);
 std::string report_text(const std::vector<ProgramRun>& runs);
 
 // {"programs": [...], "summary": {...}}, as docs/quorvel-view-report.schema.json
-// describes it.
+// describes it; a program whose fault box names where the fault happened
+// has a "where" object (function, file, line).
 std::string report_json(const std::vector<ProgramRun>& runs);
 
 // TAP version 13: a test point per check box, a comment per display box, and
-// one failing test point for a run that did not end cleanly.
+// one failing test point for a run that did not end cleanly, with the
+// fault's where (file, line, function) in its YAML diagnostics.
 std::string report_tap(const std::vector<ProgramRun>& runs);
 
 // JUnit XML: a testsuite per run, a testcase per check box (a failure for a
 // red one), and an extra testcase with an error for a run that did not end
-// cleanly. Each testsuite has the run's time in seconds and its timestamp,
+// cleanly (with file and line attributes when the fault box names them). Each testsuite has the run's time in seconds and its timestamp,
 // each testcase a time of 0 (a box's own time is not measured), as
 // GoogleTest's XML has them.
 std::string report_junit(const std::vector<ProgramRun>& runs);

@@ -45,13 +45,24 @@ inline constexpr char quorvel_view_prefix[] = "View_correctness_";
 inline constexpr char quorvel_text_prefix[] = "Text_correctness_";
 
 // Box sizes, in pixels: a check box (and an array's spacer and header), an
-// array cell, and the two boxes of the guard (the one that names a fault and
-// the one that shows what the exercise printed), wide enough to read.
+// array cell, and the box that shows what the exercise printed, wide enough
+// to read. Streams of earlier versions had the box that names a fault this
+// wide too, and quorvel_check_height high.
 inline constexpr int quorvel_check_width = 200;
 inline constexpr int quorvel_check_height = 20;
 inline constexpr int quorvel_cell_width = 75;
 inline constexpr int quorvel_cell_height = 30;
 inline constexpr int quorvel_notice_width = 500;
+
+// The box that names a fault (a crash, an uncaught exception, a stop, an
+// early exit): a failed check's colours, no border, as wide as its text
+// (200 to 1,000 px), and a height that no other box of the library has, its
+// signature. With quorvel_fault_where_height its text ends with where the
+// fault happened: " at FILE:LINE in FUNCTION", " at FILE:LINE", or
+// " in FUNCTION" (without debug information), read from the right; with
+// quorvel_fault_height it has no where.
+inline constexpr int quorvel_fault_height = 22;
+inline constexpr int quorvel_fault_where_height = 24;
 
 // The fontSize every text element carries, whatever size a caller asks for.
 inline constexpr int quorvel_text_size = 18;

@@ -145,7 +145,7 @@ void fault(const std::string& kind) {
         volatile int zero = 0;
         std::exit(never / zero);
     } else if (kind == "abort") {
-        std::abort();
+        std::abort();  // where:fault-abort
     } else if (kind == "throw") {
         throw std::runtime_error("boom");
     } else if (kind == "throw42") {

@@ -29,6 +29,9 @@ def read_json(schema_path, report_path):
     report = validated(schema_path, report_path)
     for program in report["programs"]:
         print(program["program"], program["status"], program["exit"])
+        if "where" in program:
+            where = program["where"]
+            print("  where", where["file"], where["line"], where["function"])
         for box in program["boxes"]:
             print(" ", box["number"], json.dumps(box["passed"]), json.dumps(box["text"]))
     summary = report["summary"]
@@ -46,6 +49,8 @@ def read_junit(report_path):
         for case in suite:
             results = [type(result).__name__.lower() for result in case.result]
             print(" ", json.dumps(case.name), " ".join(results) or "passed")
+            if case._elem.get("file"):
+                print("    at", case._elem.get("file"), case._elem.get("line"))
 
 
 def read_gradescope(schema_path, report_path):

@@ -1,5 +1,6 @@
 # Fails when an object of the signal-safe zone uses a symbol outside the
-# allowed list: a call the zone's rule forbids (malloc, printf, a throw).
+# allowed list, or defined by another of the zone's objects: a call the
+# zone's rule forbids (malloc, printf, a throw).
 # Variables: NM, OBJECTS (a ;-list), ALLOWED (the list's file).
 cmake_minimum_required(VERSION 3.25)
 file(STRINGS "${ALLOWED}" lines REGEX "^[^#]")
@@ -11,6 +12,20 @@ foreach(line IN LISTS lines)
     else()
         list(APPEND names "${line}")
     endif()
+endforeach()
+
+# What the zone's own objects define, which each of them may use.
+foreach(object IN LISTS OBJECTS)
+    execute_process(COMMAND "${NM}" --defined-only "${object}"
+        RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "${NM} --defined-only ${object} failed: ${errors}")
+    endif()
+    string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n]+" defined "${output}")
+    foreach(entry IN LISTS defined)
+        string(REGEX REPLACE "^[0-9a-f]+ [A-Za-z] " "" symbol "${entry}")
+        list(APPEND names "${symbol}")
+    endforeach()
 endforeach()
 
 set(forbidden "")

@@ -1,0 +1,167 @@
+// The fault box says where: the student's line and function, for each way
+// the student's code can fail, with debug information, without it, and
+// stripped.
+#include "exercise_runner.h"
+#include "exchange.h"
+#include "support/bytes.h"
+#include "support/sanitizers.h"
+
+#include "function_name.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string where_source = std::string(TESTS_DIR) + "/programs/where_exercise.cpp";
+const std::string segv = "crashed: invalid memory access (SIGSEGV)";
+
+// The line of where_exercise.cpp that carries "// where:STEP".
+int marker_line(const std::string& step) { return ::marker_line(where_source, step); }
+
+struct WhereRun {
+    ChildResult result;
+    HostView view;
+};
+
+WhereRun run_where(const std::string& variant, const std::string& step, const std::string& terminate_when = "") {
+    WhereRun run;
+    run.result = run_child(WHERE_EXERCISE + variant, {step}, full_stream("message_id: 1", ""), "", 60, terminate_when);
+    run.view = read_as_host(run.result.out);
+    return run;
+}
+
+// The fault box's text is text and then where; text may be cut with " …"
+// to leave the where room. Under a sanitizer a fault may be reported in its
+// words instead.
+void expect_fault_box(const WhereRun& run, const std::string& text, const std::string& where) {
+    ASSERT_TRUE(run.view.ok) << run.view.error << "\n" << run.result.err;
+    EXPECT_EQ(box_layout_problem(run.view), "");
+    ASSERT_EQ(run.view.boxes.size(), 2U) << run.result.err;
+    const ViewBox& box = run.view.boxes.back();
+    EXPECT_TRUE(has_fault_style(box));
+    EXPECT_EQ(fault_has_where(box), !where.empty());
+    EXPECT_EQ(where_text(box), where) << box.text;
+    EXPECT_TRUE(same_or_cut(fault_words(box), text) || sanitized_build) << box.text;
+}
+
+TEST(Where, TheFaultBoxNamesTheStudentsLine) {
+    const struct {
+        const char* step;
+        std::string text;
+        std::string function;  // "": no where
+        std::string terminate_when = "";
+    } cases[] = {
+        {"segv", segv, "second"},
+        {"fpe", "crashed: arithmetic error, such as a division by zero (SIGFPE)", "Average::value"},
+        {"recurse", segv, "ns::descend"},
+        {"lambda", segv, "ns::A::value::{lambda}"},
+        {"abort", "crashed: the program aborted (SIGABRT)", "give_up"},
+        {"loop", "stopped: the host ended the program (SIGTERM)", "spin", "spinning\n"},
+        {"at", "uncaught exception: vector::_M_range_check: __n (which is 2) >= this->size() (which is 2)", "f<int>"},
+        {"terminate", "terminate called without an active exception", "stop_here"},
+        {"exit", "exited with status 3 before the exercise finished", "leave"},
+        {"return", "exited with status 4 before the exercise finished", ""},
+        {"thread", segv, "worker"},
+    };
+    for (const auto& c : cases) {
+        const std::string line = std::to_string(marker_line(c.step));
+        ASSERT_TRUE(c.function.empty() || line != "0") << c.step;
+        const std::string with_source = " at where_exercise.cpp:" + line + " in " + c.function;
+        const struct {
+            const char* variant;
+            std::string where;
+        } builds[] = {
+            {"debug", c.function.empty() ? "" : with_source},
+            {"nodebug", c.function.empty() ? "" : " in " + c.function},
+            {"stripped", ""},
+        };
+        for (const auto& build : builds) {
+            SCOPED_TRACE(std::string(c.step) + ", " + build.variant);
+            const WhereRun run = run_where(build.variant, c.step, c.terminate_when);
+            expect_fault_box(run, c.text, build.where);
+            if (std::string(c.step) == "at") {
+                // The terminate handler before the library's still speaks.
+                EXPECT_NE(run.result.err.find("terminate called after throwing an instance of 'std::out_of_range'"),
+                          std::string::npos)
+                    << run.result.err;
+            }
+        }
+    }
+}
+
+// A thread crashes while main calls quit(): whichever claims the stream
+// first writes it whole, and the other waits for it.
+TEST(Where, ACrashDuringQuitLeavesAWholeStream) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        SCOPED_TRACE(attempt);
+        const WhereRun run = run_where("debug", "race");
+        ASSERT_TRUE(run.view.ok) << run.view.error;
+        EXPECT_EQ(box_layout_problem(run.view), "");
+        ASSERT_GE(run.view.boxes.size(), 1U);
+        if (run.view.boxes.size() == 2) {
+            EXPECT_TRUE(fault_has_where(run.view.boxes.back()));
+            EXPECT_NE(run.view.boxes.back().text.find(" in crash_once_quitting"), std::string::npos);
+        }
+    }
+}
+
+// AddressSanitizer and UndefinedBehaviorSanitizer end the process
+// themselves; their death callback sends the stream first.
+TEST(Where, SanitizerReportsKeepTheStream) {
+    if (!sanitized_build) {
+        GTEST_SKIP() << "the sanitizer presets run these";
+    }
+    const struct {
+        const char* step;
+        std::string text;
+        std::string where;
+    } cases[] = {
+        {"asan", "heap-buffer-overflow: read of 4 bytes",
+         " at where_exercise.cpp:" + std::to_string(marker_line("asan")) + " in sum"},
+        {"ubsan", "signed-integer-overflow: 2000000001 + 2000000001 cannot be represented in type 'int'",
+         " at where_exercise.cpp:" + std::to_string(marker_line("ubsan")) + " in add"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        const WhereRun run = run_where("debug", c.step);
+        EXPECT_NE(run.result.exit_code, 0);
+        expect_fault_box(run, c.text, c.where);
+        EXPECT_NE(run.result.err.find("ERROR:"), std::string::npos);  // the sanitizer's own report
+    }
+}
+
+TEST(Where, FunctionNamesAsAStudentReadsThem) {
+    const struct {
+        const char* demangled;
+        const char* shown;
+    } cases[] = {
+        {"second(int const*)", "second"},
+        {"Average::value() const", "Average::value"},
+        {"ns::f(int)", "ns::f"},
+        {"int f<int>(std::vector<int, std::allocator<int> > const&)", "f<int>"},
+        {"ns::A::value() const::{lambda()#1}::operator()() const", "ns::A::value::{lambda}"},
+        {"ns::A::value(std::vector<int, std::allocator<int> >&)::{lambda(int)#1}::operator()(int) const",
+         "ns::A::value::{lambda}"},
+        {"main", "main"},
+        {"(anonymous namespace)::fault(std::__cxx11::basic_string<char, std::char_traits<char>, "
+         "std::allocator<char> > const&)",
+         "fault"},
+        {"name[abi:cxx11]()", "name"},
+        {"(anonymous namespace)::fault(int) [clone .cold]", "fault"},
+        {"sum(int const*, int) [clone .isra.0] [clone .cold]", "sum"},
+        {"Functor::operator()(int)", "Functor::operator()"},
+        {"std::vector<int, std::allocator<int> > make<std::vector<int, std::allocator<int> > >(int)",
+         "make<std::vector<int, std::allocator<int> > >"},
+        {"apply<void (*)(int)>(void (*)(int))", "apply<void (*)(int)>"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(quorvel_internal::function_name(c.demangled), c.shown) << c.demangled;
+    }
+}
+
+}  // namespace
