@@ -6,6 +6,7 @@
 #include "boxes.h"
 #include "fatal_signals.h"
 #include "signal_safe.h"
+#include "sanitizers.h"
 #include "where.h"
 
 #include <fcntl.h>
@@ -198,6 +199,7 @@ void start_guarding() {
     }
     Boxes().commit_document();
     run_state.where_ready = prepare_where_lookup();
+    watch_sanitizers();
     flush_exercise_output();
     run_state.host_out = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     keep_standard_output();

@@ -275,15 +275,33 @@ KeptOutput pass_on_kept_output(int fd, char* head, std::size_t head_size) {
     return kept;
 }
 
+namespace {
+
+// For the one that claimed the stream: writes it with the fault's box, then
+// the kept output.
+void send_fault_stream(std::string_view text, std::string_view where) {
+    write_fault_stream(text, where);
+    pass_on_kept_output(STDERR_FILENO, nullptr, 0);
+    finish_stream();
+}
+
+}  // namespace
+
 void report_fault(std::string_view text, std::uintptr_t pc) {
     if (!claim_stream()) {
         wait_for_stream();
         return;
     }
     const std::size_t where_size = find_where(pc, where_text, sizeof where_text);
-    write_fault_stream(text, std::string_view(where_text, where_size));
-    pass_on_kept_output(STDERR_FILENO, nullptr, 0);
-    finish_stream();
+    send_fault_stream(text, std::string_view(where_text, where_size));
+}
+
+void report_fault_at(std::string_view text, std::string_view where) {
+    if (!claim_stream()) {
+        wait_for_stream();
+        return;
+    }
+    send_fault_stream(text, where);
 }
 
 void restore_fatal_signal_actions() {

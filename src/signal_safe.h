@@ -135,6 +135,10 @@ KeptOutput pass_on_kept_output(int fd, char* head, std::size_t head_size);
 // error. Another caller waits until that stream is written.
 void report_fault(std::string_view text, std::uintptr_t pc);
 
+// The same with a where already known (" at FILE:LINE ..."), looked up in
+// nothing.
+void report_fault_at(std::string_view text, std::string_view where);
+
 }  // namespace quorvel_internal
 
 #endif

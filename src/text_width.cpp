@@ -40,7 +40,7 @@ template <typename Each>
 void for_each_character(std::string_view text, Each each) {
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t length = std::min(character_length(text[at]), text.size() - at);
-        if (!each(text.substr(at, length))) {
+        if (!each(std::string_view(text.data() + at, length))) {
             return;
         }
         at += length;
@@ -70,7 +70,7 @@ std::string_view cut_to(std::string_view text, int budget) {
         kept += budget >= 0 ? character.size() : 0;
         return budget >= 0;
     });
-    return text.substr(0, kept);
+    return std::string_view(text.data(), kept);
 }
 
 int fitted_width(std::string_view text) {

@@ -276,8 +276,15 @@ TEST(Faults, ResultsReachTheHost) {
         EXPECT_EQ(result.term_signal, baseline.term_signal);
         EXPECT_FALSE(result.timed_out);
         if (baseline.exit_code != 0 && baseline.err.find("runtime error:") != std::string::npos) {
-            // A sanitizer caught the fault before any signal and ended the process itself.
-            EXPECT_EQ(result.out, "");
+            // A sanitizer caught the fault before any signal and ended the
+            // process itself; its death callback sent the stream, with a box
+            // in its words and at its place.
+            const HostView view = read_as_host(result.out);
+            ASSERT_TRUE(view.ok) << view.error;
+            EXPECT_EQ(box_layout_problem(view), "");
+            ASSERT_FALSE(view.boxes.empty());
+            EXPECT_TRUE(fault_has_where(view.boxes.back()));
+            EXPECT_EQ(where_text(view.boxes.back()).rfind(" at scripted_exercise.cpp:", 0), 0U) << view.boxes.back().text;
             continue;
         }
         expect_err(c, result);

@@ -367,6 +367,8 @@ TEST(View, RejectsBadUsage) {
         {"--check", "--shard", "1/0", "./x"},
         {"--check", "--shard", "1", "./x"},
         {"--shard", "1/2", "stream"},
+        {"--check", "--source-dir", ".", "./x"},
+        {"--source-dir", ".", "stream"},
     };
     for (const auto& args : cases) {
         const ChildResult result = run_child(viewer, args, "");

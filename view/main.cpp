@@ -3,7 +3,8 @@
 //
 //   quorvel-view [--html OUT.html] [--format F] [--output FILE] [FILE]
 //   quorvel-view --run [--message-id N | --input FILE] [--timeout S] [--memory MIB]
-//                [--html OUT.html] [--format F] [--output FILE] -- PROGRAM [ARGS...]
+//                [--html OUT.html] [--source-dir DIR] [--format F] [--output FILE]
+//                -- PROGRAM [ARGS...]
 //   quorvel-view --check [--message-id N | --input FILE] [--timeout S] [--memory MIB]
 //                [-j N] [--shard K/N] [--format F] [--output FILE] PROGRAM...
 //   quorvel-view --version
@@ -30,6 +31,7 @@
 #include "options.h"
 #include "render.h"
 #include "report.h"
+#include "source_line.h"
 
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -257,9 +259,9 @@ Error write_output(const Options& options, const std::string& text) {
     return file.flush() ? Error{} : Error{Problem::file, "cannot write " + options.output};
 }
 
-Error write_html(const HostView& view, const std::string& path) {
+Error write_html(const HostView& view, const std::string& path, const std::string& source) {
     std::ofstream page(path, std::ios::binary | std::ios::trunc);
-    page << render_html(view, "quorvel preview");
+    page << render_html(view, "quorvel preview", source);
     return page.flush() ? Error{} : Error{Problem::file, "cannot write " + path};
 }
 
@@ -317,12 +319,21 @@ int check_programs(Options options) {
     return check_exit_status(runs);
 }
 
+// With --source-dir, the student's line that the run's fault box names.
+std::string fault_source(const Options& options, const ProgramRun& run) {
+    if (options.source_dir.empty()) {
+        return "";
+    }
+    const RunCounts counts = count_run(run);
+    return counts.has_where ? source_line(options.source_dir, counts.where) : "";
+}
+
 // --run or a stream, in one of the report formats; the exit status is the
 // viewer's own (a red box does not change it).
 int report_one(const Options& options, const ProgramRun& run) {
     Error written = write_output(options, report(options.format, {run}, run.seconds));
     if (!written && !options.html.empty() && run.view.ok) {
-        written = write_html(run.view, options.html);
+        written = write_html(run.view, options.html, fault_source(options, run));
     }
     if (written) {
         report_error(written);
@@ -351,10 +362,12 @@ int show_one(const Options& options, const std::string& input) {
     std::string shown;
     HostView view;
     Error ran;
+    std::string source;
     bool sent = true;  // a stream came, to show or to name as malformed
     if (options.run) {
         const ProgramRun run = run_one(options.command, input, options);
         ran = show_run(run, shown, view);
+        source = fault_source(options, run);
         sent = !run.result.out.empty() || run.result.out_dropped > 0;
     } else {
         std::string stream;
@@ -374,9 +387,9 @@ int show_one(const Options& options, const std::string& input) {
         report_error({Problem::malformed, view.error});
         return exit_status(ran ? ran.problem : Problem::malformed);
     }
-    Error written = write_output(options, render_terminal(view, options.output.empty() && use_colour()));
+    Error written = write_output(options, render_terminal(view, options.output.empty() && use_colour(), source));
     if (!written && !options.html.empty()) {
-        written = write_html(view, options.html);
+        written = write_html(view, options.html, source);
     }
     if (written) {
         report_error(written);

@@ -12,7 +12,8 @@ namespace {
 constexpr char synopsis[] =
     "usage: quorvel-view [--html OUT.html] [--format F] [--output FILE] [FILE]\n"
     "       quorvel-view --run [--message-id N | --input FILE] [--timeout S] [--memory MIB]\n"
-    "                    [--html OUT.html] [--format F] [--output FILE] -- PROGRAM [ARGS...]\n"
+    "                    [--html OUT.html] [--source-dir DIR] [--format F] [--output FILE]\n"
+    "                    -- PROGRAM [ARGS...]\n"
     "       quorvel-view --check [--message-id N | --input FILE] [--timeout S] [--memory MIB]\n"
     "                    [-j N] [--shard K/N] [--format F] [--output FILE] PROGRAM...\n"
     "       quorvel-view --version\n";
@@ -136,6 +137,10 @@ void declare(CLI::App& app, Options& options) {
     app.add_option("--html", options.html, "also write an HTML preview of the boxes")
         ->type_name("OUT.html")
         ->group(one_group);
+    app.add_option("--source-dir", options.source_dir,
+                   "--run: show the line of the student's source in DIR that a fault box names")
+        ->type_name("DIR")
+        ->group(one_group);
 
     add_read_option(
         app, "--message-id",
@@ -216,6 +221,9 @@ Error check_options(const Options& options) {
     }
     if (options.check && !options.html.empty()) {
         return usage_error("--html goes with one program or stream, not with --check");
+    }
+    if (!options.run && !options.source_dir.empty()) {
+        return usage_error("--source-dir goes with --run only: with --check a program could name any file");
     }
     if (!options.run && !options.check &&
         (!options.input_file.empty() || options.message_id_given || options.memory_mib != 0)) {

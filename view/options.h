@@ -24,6 +24,7 @@ struct Options {
     bool run = false;
     bool check = false;
     std::string html;
+    std::string source_dir;  // --run: where the student's sources are, to show a fault's line
     std::string file;
     std::string input_file;
     std::string message_id = "0";

@@ -11,6 +11,7 @@ namespace {
 const std::string neutral_colour = "gray";
 constexpr std::size_t pixels_per_column = 8;
 constexpr std::size_t host_value_width = 60;
+constexpr std::size_t source_indent = 8;  // under a box's label, past its number
 
 using Rgb = std::array<int, 3>;
 
@@ -277,7 +278,7 @@ std::string summary_line(const HostView& view) {
            std::to_string(green) + " green, " + std::to_string(red) + " red";
 }
 
-std::string render_terminal(const HostView& view, bool colour) {
+std::string render_terminal(const HostView& view, bool colour, const std::string& source) {
     std::string out = "host document:\n";
     if (view.other.empty()) {
         out += "  (empty)\n";
@@ -290,10 +291,13 @@ std::string render_terminal(const HostView& view, bool colour) {
     for (const ViewBox& box : view.boxes) {
         out += colour ? coloured_box(box) : plain_box(box);
     }
+    if (!source.empty()) {
+        out += std::string(source_indent, ' ') + source + "\n";
+    }
     return out + summary_line(view) + "\n";
 }
 
-std::string render_html(const HostView& view, const std::string& title) {
+std::string render_html(const HostView& view, const std::string& title, const std::string& source) {
     std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
                       html_escape(title) + "</title>\n<style>\n" + page_style + "</style>\n</head>\n<body>\n";
     out += "<h1>" + html_escape(title) + "</h1>\n<table class=\"host\">\n";
@@ -305,6 +309,10 @@ std::string render_html(const HostView& view, const std::string& title) {
     out += "</table>\n<div class=\"boxes\">\n";
     for (const ViewBox& box : view.boxes) {
         out += html_box(box);
+    }
+    if (!source.empty()) {
+        out += "<pre class=\"source\" style=\"font-size:14px;margin:6px 0 0 10px\">" + html_escape(source) +
+               "</pre>\n";
     }
     return out + "</div>\n<p class=\"summary\">" + html_escape(summary_line(view)) +
            "</p>\n</body>\n</html>\n";

@@ -8,12 +8,15 @@
 #include <initializer_list>
 #include <string>
 
-// The host's own keys, every box in document order, and the summary line.
-std::string render_terminal(const HostView& view, bool colour);
+// The host's own keys, every box in document order, and the summary line;
+// source, when not empty, is the student's line that the last box (a fault
+// box) names, shown under it.
+std::string render_terminal(const HostView& view, bool colour, const std::string& source = "");
 
 // A page that lays the boxes out by their styles. Labels are escaped; a colour
-// that is not a plain CSS colour token is replaced by a neutral one.
-std::string render_html(const HostView& view, const std::string& title);
+// that is not a plain CSS colour token is replaced by a neutral one. source
+// as above, under the boxes.
+std::string render_html(const HostView& view, const std::string& title, const std::string& source = "");
 
 // "N boxes: G green, R red".
 std::string summary_line(const HostView& view);

@@ -15,8 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <map>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 volatile int zero = 0;
@@ -73,6 +76,16 @@ void leave(int status) {
     std::exit(status);  // where:exit
 }
 
+void imitate() {
+    throw std::runtime_error("looks like a where at x.cpp:3 in f");  // where:imitate
+}
+
+// A template whose name, once instantiated, is far wider than a box.
+template <typename Key, typename Value>
+int crash_in_a_template_with_a_long_name(const std::map<Key, std::vector<std::pair<Key, Value>>>& table) {
+    return *null_pointer + static_cast<int>(table.size());  // where:long
+}
+
 void worker() {
     *null_pointer = 1;  // where:thread
 }
@@ -121,6 +134,10 @@ int main(int argc, char** argv) {
         leave(3);
     } else if (step == "return") {
         return 4;
+    } else if (step == "imitate") {
+        imitate();
+    } else if (step == "long") {
+        return crash_in_a_template_with_a_long_name(std::map<std::string, std::vector<std::pair<std::string, std::string>>>{});
     } else if (step == "thread") {
         std::thread(worker).join();
     } else if (step == "race") {
