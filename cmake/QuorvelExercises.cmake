@@ -1,16 +1,21 @@
 # quorvel_add_exercise(NAME SOURCE... [MESSAGE_ID n | INPUT file] [TIMEOUT s]
+#                      [SANITIZE address|undefined|address,undefined]
 #                      [LABELS label...])
 #
 # Builds the exercise NAME from SOURCE..., linked with quorvel::quorvel and
-# quorvel::primitives, and registers one CTest test, NAME, that runs
-# quorvel-view --check on it: the test fails on a red box, a crash, a
-# time-out or a malformed stream.
+# quorvel::primitives and with debug information (-g, which changes no code),
+# so that a fault box names the student's file and line; and registers one
+# CTest test, NAME, that runs quorvel-view --check on it: the test fails on a
+# red box, a crash, a time-out or a malformed stream.
 #
 #   MESSAGE_ID n  the message sent is "message_id: n" (default 0)
 #   INPUT file    or the archived message in file (relative to the current
 #                 source directory)
 #   TIMEOUT s     quorvel-view's time limit, in whole seconds (default 10);
 #                 the test's own TIMEOUT property is a margin above it
+#   SANITIZE ...  builds it with those sanitizers and -fno-sanitize-recover=all:
+#                 an off-by-one read or a signed overflow then ends the run
+#                 with a fault box that names it and where (GCC or Clang)
 #   LABELS ...    the test's CTest labels
 #
 # The test runs in a working directory of its own, below the current binary
@@ -21,10 +26,11 @@
 include_guard(GLOBAL)
 
 set(QUORVEL_EXERCISE_TIMEOUT 10)
+set(QUORVEL_EXERCISE_SANITIZERS address undefined "address,undefined")
 set(QUORVEL_EXERCISE_TIMEOUT_MARGIN 15)  # the viewer's own grace, its start and its report
 
 function(quorvel_add_exercise name)
-    cmake_parse_arguments(PARSE_ARGV 1 exercise "" "MESSAGE_ID;INPUT;TIMEOUT" "LABELS")
+    cmake_parse_arguments(PARSE_ARGV 1 exercise "" "MESSAGE_ID;INPUT;TIMEOUT;SANITIZE" "LABELS")
     if(NOT TARGET quorvel::view)
         message(FATAL_ERROR
             "quorvel_add_exercise(${name}) needs quorvel-view (quorvel::view), which this build "
@@ -46,8 +52,21 @@ function(quorvel_add_exercise name)
         set(timeout ${exercise_TIMEOUT})
     endif()
 
+    if(DEFINED exercise_SANITIZE AND NOT exercise_SANITIZE IN_LIST QUORVEL_EXERCISE_SANITIZERS)
+        message(FATAL_ERROR "quorvel_add_exercise(${name}): SANITIZE takes address, undefined or "
+            "address,undefined")
+    endif()
+
     add_executable(${name} ${sources})
     target_link_libraries(${name} PRIVATE quorvel::quorvel quorvel::primitives)
+    if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+        target_compile_options(${name} PRIVATE -g)
+        if(DEFINED exercise_SANITIZE)
+            set(flags "-fsanitize=${exercise_SANITIZE}" -fno-sanitize-recover=all -fno-omit-frame-pointer)
+            target_compile_options(${name} PRIVATE ${flags})
+            target_link_options(${name} PRIVATE ${flags})
+        endif()
+    endif()
 
     set(message "")
     if(DEFINED exercise_MESSAGE_ID)

@@ -83,7 +83,11 @@ std::string_view fault_box_text(std::string_view text, std::string_view where) {
     Writer w{fault_text, sizeof fault_text};
     const int where_pixels = pixels_of(where);
     if (pixels_of(text) + where_pixels > fitted_text_room) {
-        w.put(cut_to(text, fitted_text_room - where_pixels - pixels_of(cut_mark))).put(cut_mark);
+        std::string_view kept = cut_to(text, fitted_text_room - where_pixels - pixels_of(cut_mark));
+        while (!kept.empty() && kept.back() == ' ') {
+            kept.remove_suffix(1);
+        }
+        w.put(kept).put(cut_mark);
     } else {
         w.put(text);
     }

@@ -14,11 +14,14 @@
 
 #include <backtrace.h>
 #include <cxxabi.h>
+#include <dlfcn.h>
 #include <link.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 // The library's own code: every object of the static library has its code
 // in this section (the build renames .text), which the linker gathers in one
@@ -49,6 +52,7 @@ constexpr std::string_view foreign_prefixes[] = {
     "__asan", "__ubsan", "__sanitizer", "__interceptor", "__lsan", "__tsan", "___interceptor",
     "quorvel_internal::", "quorvel_detail::"};
 constexpr std::string_view template_prefixes[] = {"std::", "__gnu_cxx::"};
+constexpr const char* interceptor_prefix = "__interceptor_";
 
 bool starts_with(std::string_view text, std::string_view start) {
     return text.substr(0, start.size()) == start;
@@ -69,9 +73,31 @@ std::string_view library_source_dir() {
     return file.substr(0, file.rfind('/') + 1);
 }
 
+// path with "." and "dir/.." taken out: clang names GCC's headers as
+// /usr/bin/../lib/gcc/x86_64-linux-gnu/12/../../../../include/c++/12/...
+std::string lexically_normal(std::string_view path) {
+    std::vector<std::string_view> parts;
+    for (std::size_t at = 0; at <= path.size();) {
+        const std::size_t slash = std::min(path.find('/', at), path.size());
+        const std::string_view part = path.substr(at, slash - at);
+        if (part == ".." && !parts.empty() && parts.back() != "..") {
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = slash + 1;
+    }
+    std::string normal = starts_with(path, "/") ? "/" : "";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        normal.append(i == 0 ? "" : "/").append(parts[i]);
+    }
+    return normal;
+}
+
 bool foreign_source(std::string_view file) {
-    return starts_with_any(file, system_sources) || file.find(library_headers) != std::string_view::npos ||
-           starts_with(file, library_source_dir());
+    const std::string path = lexically_normal(file);
+    return starts_with_any(path, system_sources) || path.find(library_headers) != std::string::npos ||
+           starts_with(path, library_source_dir());
 }
 
 bool in_library(std::uintptr_t pc) {
@@ -138,8 +164,8 @@ int on_pcinfo(void* data, std::uintptr_t /*pc*/, const char* file, int line, con
     }
     lookup.has_debug_information = true;
     const std::string name = function != nullptr ? demangled(function) : std::string();
-    if (foreign_source(file) || starts_with_any(name, foreign_prefixes)) {
-        return 0;
+    if (line <= 0 || foreign_source(file) || starts_with_any(name, foreign_prefixes)) {
+        return 0;  // line 0: code the compiler added, such as a sanitizer's check
     }
     const std::string_view path = file;
     copy_into(lookup.record.file, where_file_size, path.substr(path.rfind('/') + 1));
@@ -151,10 +177,18 @@ int on_pcinfo(void* data, std::uintptr_t /*pc*/, const char* file, int line, con
     return 0;
 }
 
+// True for a sanitizer's interceptor linked into the program (clang's
+// runtime is): it stands under the libc name it intercepts, and beside it
+// under "__interceptor_" and that name.
+bool is_interceptor(const char* symbol, std::uintptr_t address) {
+    const std::string alias = interceptor_prefix + std::string(symbol);
+    return reinterpret_cast<std::uintptr_t>(dlsym(RTLD_DEFAULT, alias.c_str())) == address;
+}
+
 // The symbol table's name of the function at a pc.
-void on_syminfo(void* data, std::uintptr_t /*pc*/, const char* symbol, std::uintptr_t, std::uintptr_t) {
+void on_syminfo(void* data, std::uintptr_t /*pc*/, const char* symbol, std::uintptr_t address, std::uintptr_t) {
     auto& lookup = *static_cast<Lookup*>(data);
-    if (symbol == nullptr) {
+    if (symbol == nullptr || is_interceptor(symbol, address)) {
         return;
     }
     const std::string name = demangled(symbol);

@@ -15,6 +15,10 @@
 #include <vector>
 
 inline constexpr std::size_t memory_bytes = quorvel_memory_size;
+
+// Whether this build's library looks up the fault's where (QUORVEL_BACKTRACE):
+// without it, fault boxes have none.
+inline constexpr bool where_lookup = QUORVEL_TESTS_WHERE != 0;
 inline const std::string stream_separator = quorvel_separator;
 
 // scripted_exercise INIT_MODE QUIT_MODE STEPS... on input, in cwd. With
@@ -82,11 +86,7 @@ inline int marker_line(const std::string& path, const std::string& marker) {
 // box without one.
 inline std::string where_text(const ViewBox& box) {
     FaultWhere where;
-    if (!fault_where(box, where)) {
-        return "";
-    }
-    return (where.file.empty() ? "" : " at " + where.file + ":" + std::to_string(where.line)) +
-           (where.function.empty() ? "" : " in " + where.function);
+    return fault_where(box, where) ? where_words(where) : "";
 }
 
 // True when a fault box's words (its text without the where) are text, or

@@ -338,3 +338,8 @@ bool fault_where(const ViewBox& box, FaultWhere& where) {
     source_at_end(box.text.substr(0, in), where);
     return true;
 }
+
+std::string where_words(const FaultWhere& where) {
+    return (where.file.empty() ? "" : " at " + where.file + ":" + std::to_string(where.line)) +
+           (where.function.empty() ? "" : " in " + where.function);
+}

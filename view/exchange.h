@@ -96,6 +96,10 @@ struct FaultWhere {
 // does not end with one.
 bool fault_where(const ViewBox& box, FaultWhere& where);
 
+// The where as a fault box writes it: " at FILE:LINE in FUNCTION", without
+// the parts it lacks.
+std::string where_words(const FaultWhere& where);
+
 // "" when the boxes lie as the library writes them: numbered 1, 2, ... in
 // document order, each with its own text element as its only child, texts
 // packed from text_origin with a NUL after each, inside the memory area.

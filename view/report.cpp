@@ -160,6 +160,8 @@ std::string tap_text(const std::string& text) {
     return out;
 }
 
+std::string where_words(const RunCounts& counts) { return counts.has_where ? where_words(counts.where) : ""; }
+
 // The where of a fault as TAP 13's YAML diagnostics of its test point.
 std::string tap_where(const RunCounts& counts) {
     if (!counts.has_where) {
@@ -337,7 +339,7 @@ std::string report_text(const std::vector<ProgramRun>& runs) {
                std::to_string(counts.passed) + " passed, " + std::to_string(counts.failed) +
                " failed";
         const std::string error = error_text(runs[i], counts);
-        out += error.empty() ? "\n" : "; " + printable(error) + "\n";
+        out += error.empty() ? "\n" : "; " + printable(error + where_words(counts)) + "\n";
     }
     const Totals totals = totals_of(all);
     return out + plural(totals.programs, "program", "programs") + ": " +

@@ -73,7 +73,8 @@ inline constexpr int exit_failed_check = 4;  // --check: a red check box
 // else 4 when a check failed; else 0.
 int check_exit_status(const std::vector<ProgramRun>& runs);
 
-// One line per run (its status, program, boxes and problem) and a total line.
+// One line per run (its status, program, boxes, and its problem with the
+// fault's where when its box names one) and a total line.
 std::string report_text(const std::vector<ProgramRun>& runs);
 
 // {"programs": [...], "summary": {...}}, as docs/quorvel-view-report.schema.json

@@ -87,9 +87,11 @@
 // ---------------------------------------------------------------------------
 // WHEN THE STUDENT'S CODE FAILS (between init() and quit())
 // ---------------------------------------------------------------------------
-// The host still gets every whole box made so far, plus one red check box
-// (the layout of check_equal's boxes, but quorvel_notice_width, 500, wide so
-// that the text can be read) whose text names what happened:
+// The host still gets every whole box made so far, plus one red box, the
+// fault box (a failed check's colours and text, no border, as wide as its
+// text like a fitted check, and quorvel_fault_where_height or
+// quorvel_fault_height high: its signature in exchange_format.h), whose text
+// names what happened and, after it, where:
 //
 //   fatal signal       "crashed: invalid memory access (SIGSEGV)" (SIGBUS too),
 //                      "crashed: arithmetic error, such as a division by zero
@@ -106,20 +108,53 @@
 //                      without the library.
 //   exit(n), n != 0    "exited with status <n> before the exercise finished"
 //   (or return n from main)
+//   AddressSanitizer   "<its description>: read of N bytes" (or write), as
+//                      "heap-buffer-overflow: read of 4 bytes"
+//   UndefinedBehavior- its own message, "Signed integer overflow: ... cannot
+//   Sanitizer          be represented in type 'int'", and its own place
+//
+// The where is the innermost frame of the exercise's own code, in one form:
+// " at FILE:LINE in FUNCTION", for example "crashed: invalid memory access
+// (SIGSEGV) at segv.cpp:5 in second". FILE is the source's base name;
+// FUNCTION is demangled without return type or parameters ("second",
+// "Average::value", "f<int>", "ns::A::value::{lambda}"). It is where a
+// signal interrupted the thread that took it (for SIGTERM and SIGXCPU, the
+// loop that never ended), where an exception was thrown or std::terminate()
+// called, where exit() was called; return n from main has none. Frames of
+// the library, of shared objects (libc, libstdc++), of a sanitizer's
+// runtime, of the start-up code and of system headers are passed over, so
+// v.at(i) names the student's line, never stl_vector.h; no such frame, no
+// where. Without debug information the where is " in FUNCTION" from the
+// symbol table, and std:: and __gnu_cxx:: names are passed over too; a
+// stripped program gets none. UndefinedBehaviorSanitizer's place is
+// " at FILE:LINE". A text too wide for the widest box (1,000 px) is cut with
+// " …" before the where, which always shows; a where wider than that box
+// less 200 px has its function name cut with "…". When the text and its
+// where do not fit the memory area but the text alone does, the box has no
+// where.
+//
+// The where is looked up in a child process (made with _Fork()) that reads
+// the debug information with GCC's libbacktrace; the stream waits for it at
+// most 300 ms (QUORVEL_WHERE_DEADLINE_MS; 2 s in a build with the project's
+// tests), then goes without it. A lookup that hangs or crashes costs nothing
+// else. Built with QUORVEL_BACKTRACE off (or without libbacktrace), boxes
+// have no where, as before. init() only prepares the lookup.
 //
 // The stream is written as quit(nullptr) would write it, at most once per
 // process, with write(2) to the standard output the host gave (init() keeps
 // a copy of it), so no state of stdio or std::cout can lose or split it:
 // quit() claims it first, so a fault during or after quit() adds nothing.
-// Then the process ends as it would have without the library: the
-// signal's earlier disposition (the default, or a sanitizer's handler) is put
-// back and the signal raised again; an exception goes on to the terminate
-// handler that was set before init() (by default abort(), whose SIGABRT then
-// writes nothing more); the exit status stays. A box that does not fit the
-// image is left out, and the stream goes out without it. exit(0) without
-// quit() writes no stream, as an exercise may mean that. A sanitizer that
-// reports a fault before any signal is raised (UBSan's division by zero, for
-// one) ends the process itself, without a stream.
+// Whatever else finds the stream claimed (quit() in another thread,
+// std::terminate, the exit hook, another fault) waits until it is written,
+// and never frees the image or ends the process before. Then the process
+// ends as it would have without the library: the signal's earlier
+// disposition (the default, or a sanitizer's handler) is put back and the
+// signal raised again; an exception goes on to the terminate handler that
+// was set before init() (by default abort(), whose SIGABRT then writes
+// nothing more); the exit status stays; a sanitizer ends the process as it
+// ends it, its report on standard error. A box that does not fit the image
+// is left out, and the stream goes out without it. exit(0) without quit()
+// writes no stream, as an exercise may mean that.
 //
 // Standard output of the exercise: whatever it writes there between init()
 // and quit() (printf, std::cout, write(1, ...), a program it runs) never
@@ -254,9 +289,11 @@ void terminate(const char* mem, const char* yaml);
 // stdio and std::cout are flushed, so it follows whatever the exercise
 // printed before. A second call writes and frees nothing. First, quit()
 // claims the stream (only the first caller, in the process that called
-// init(), writes it: a forked child's quit() writes nothing), settles the
-// kept standard output (see the top) and restores standard output, the
-// signal dispositions and the terminate handler.
+// init(), writes it: a forked child's quit() writes nothing; when another
+// thread's fault claimed it, quit() waits until that stream is written) and
+// settles the kept standard output (see the top); once the stream is
+// written it restores standard output, the signal dispositions and the
+// terminate handler.
 void quit(const char* mode);
 
 // ----- View boxes ------------------------------------------------------------
@@ -293,7 +330,7 @@ void text_in_box(std::string text, std::string background, int width, int height
 //            digits and most letters 12, the widest letters 18, any character
 //            of more than one byte 18), plus 20 px of margins; at least 200
 //            and at most 1,000, and never 500, the width of the box that
-//            names a fault.
+//            named a fault in streams of earlier versions.
 //   cut      a label wider than that is cut between characters and ends with
 //            " …", before the marker below, which is never cut.
 //   marker   a red check of two lists or two texts ends with where they first
