@@ -416,7 +416,7 @@ TEST(ViewCheck, ShardsCoverEveryProgramOnce) {
 TEST(View, LabelsFitTheirBoxesInChromium) {
     const std::string dir = make_temp_dir();
     const std::string twelve = "1,1,1,1,1,1,1,1,1,1,1,";
-    const ChildResult run = run_exercise(
+    const ChildResult checks = run_exercise(
         full_stream("message_id: 1", ""),
         {"@null", "@null", "list:int:1,2,3,4,5:int:1,2,3,4,6",
          "text:string:the quick brown fox:string:the quick brown fix",
@@ -425,8 +425,11 @@ TEST(View, LabelsFitTheirBoxesInChromium) {
          "text:string:" + std::string(40, 'W') + ":string:" + std::string(40, 'M'),
          "text:string:" + std::string(300, 'm') + "x:string:" + std::string(300, 'm') + "y",
          "text:string:%E6%BC%A2%E5%AD%97%E2%80%A6:string:%E6%BC%A2%E5%AD%97", "int:12345:54321"});
-    write_file(dir + "/run.stream", run.out);
-    ASSERT_EQ(run_child(viewer, {"--html", dir + "/page.html", dir + "/run.stream"}, "").exit_code, 0);
+    // Fault boxes: the longest signal text, a long exception text, a long where.
+    std::vector<std::string> streams = {checks.out};
+    for (const char* step : {"fpe", "at", "long", "segv"}) {
+        streams.push_back(run_child(WHERE_EXERCISE + std::string("debug"), {step}, full_stream("message_id: 1", "")).out);
+    }
     // Each box whose text ends past its right edge, by its number.
     const std::string measure =
         "<script>const boxes = [...document.querySelectorAll('.box')];"
@@ -435,16 +438,22 @@ TEST(View, LabelsFitTheirBoxesInChromium) {
         "const p = document.createElement('pre'); p.id = 'fit';"
         "p.textContent = boxes.length + ' boxes, past their edge: ' + over.join(' ');"
         "document.body.appendChild(p);</script>";
-    std::string page = read_file(dir + "/page.html");
-    page.insert(page.rfind("</body>"), measure);
-    write_file(dir + "/page.html", page);
-    const ChildResult dom = run_child(
-        "bash", {std::string(TOOLS_DIR) + "/headless-chromium.sh", "--dump-dom", "file://" + dir + "/page.html"}, "");
-    if (dom.exit_code == 77) {
-        GTEST_SKIP() << dom.err;
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        SCOPED_TRACE(i);
+        write_file(dir + "/run.stream", streams[i]);
+        ASSERT_EQ(run_child(viewer, {"--html", dir + "/page.html", dir + "/run.stream"}, "").exit_code, 0);
+        std::string page = read_file(dir + "/page.html");
+        page.insert(page.rfind("</body>"), measure);
+        write_file(dir + "/page.html", page);
+        const ChildResult dom = run_child(
+            "bash", {std::string(TOOLS_DIR) + "/headless-chromium.sh", "--dump-dom", "file://" + dir + "/page.html"}, "");
+        if (dom.exit_code == 77) {
+            GTEST_SKIP() << dom.err;
+        }
+        const std::string fit = std::to_string(i == 0 ? 10 : 2) + " boxes, past their edge: </pre>";
+        EXPECT_NE(dom.out.find("<pre id=\"fit\">" + fit), std::string::npos)
+            << dom.out.substr(dom.out.find("<pre id=\"fit\">"));
     }
-    EXPECT_NE(dom.out.find("<pre id=\"fit\">10 boxes, past their edge: </pre>"), std::string::npos)
-        << dom.out.substr(dom.out.find("<pre id=\"fit\">"));
 }
 
 TEST(View, TellsItsVersionAndHelp) {

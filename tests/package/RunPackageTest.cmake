@@ -12,7 +12,8 @@
 #                 QUORVEL_BUILD_VIEWER.
 # Variables: MODE, BUILD_DIR, SOURCE_DIR (this folder), QUORVEL_SOURCE_DIR,
 # WORK_DIR, CXX, FLAGS (extra compile and link flags, such as sanitizers, as
-# a ;-list), HIDE_PATHS (directories separated by |).
+# a ;-list), HIDE_PATHS (directories separated by |), WHERE (the library
+# names where a fault happened: QUORVEL_BACKTRACE).
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(prefix "${WORK_DIR}/prefix")
 set(input "${WORK_DIR}/input.stream")
@@ -111,20 +112,44 @@ separate_arguments(pc_flags UNIX_COMMAND "${pc_flags}")
 run("${CXX}" ${FLAGS} "${SOURCE_DIR}/consumer/main.cpp" -o "${WORK_DIR}/pc-consumer" ${pc_flags})
 check_consumer("${WORK_DIR}/pc-consumer" "pkg-config")
 
-# quorvel_add_exercise: a green, a red and a crashing exercise.
+# quorvel_add_exercise: a green, a red, a crashing exercise, and one that
+# reads past a vector, built with AddressSanitizer. With debug information
+# the failures name the student's lines.
 run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}/exercises" -B "${WORK_DIR}/exercises"
     "-DCMAKE_PREFIX_PATH=${prefix}" ${compiler_args})
 run("${CMAKE_COMMAND}" --build "${WORK_DIR}/exercises")
-execute_process(COMMAND "${CMAKE_CTEST_COMMAND}" --output-junit junit.xml
+execute_process(COMMAND "${CMAKE_CTEST_COMMAND}" --output-junit junit.xml --output-on-failure
     WORKING_DIRECTORY "${WORK_DIR}/exercises" RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-string(FIND "${out}" "33% tests passed, 2 tests failed out of 3" summary)
+string(FIND "${out}" "25% tests passed, 3 tests failed out of 4" summary)
 if(status EQUAL 0 OR summary EQUAL -1)
     message(FATAL_ERROR "ctest of the exercises (status ${status}):\n${out}\n${err}")
 endif()
+# The number of the line of an exercise that holds text.
+function(line_of file text out)
+    file(READ "${SOURCE_DIR}/exercises/${file}" content)
+    string(FIND "${content}" "${text}" at)
+    string(SUBSTRING "${content}" 0 ${at} before)
+    string(REGEX REPLACE "[^\n]" "" newlines "${before}")
+    string(LENGTH "${newlines}" count)
+    math(EXPR number "${count} + 1")
+    set(${out} ${number} PARENT_SCOPE)
+endfunction()
+set(wheres "")
+if(WHERE)
+    line_of(crash.cpp "    std::abort();" abort_line)
+    line_of(overread.cpp "        total += values.data()[i];" read_line)
+    list(APPEND wheres "(Aborted) at crash.cpp:${abort_line} in main" "at overread.cpp:${read_line} in sum")
+endif()
+foreach(where IN LISTS wheres)
+    string(FIND "${out}" "${where}" found)
+    if(found EQUAL -1)
+        message(FATAL_ERROR "ctest's output does not name \"${where}\":\n${out}")
+    endif()
+endforeach()
 file(READ "${WORK_DIR}/exercises/junit.xml" junit)
-foreach(exercise IN ITEMS green red crash)
+foreach(exercise IN ITEMS green red crash overread)
     if(NOT junit MATCHES "<testcase name=\"${exercise}\"")
         message(FATAL_ERROR "the JUnit file of ctest does not name ${exercise}:\n${junit}")
     endif()
 endforeach()
-message(STATUS "exercises: ctest reports 1 of 3 passed, and its JUnit file names all three")
+message(STATUS "exercises: ctest reports 1 of 4 passed, names the faults' wheres, and its JUnit file names all four")
