@@ -15,7 +15,7 @@ shoot() {  # PAGE PNG WIDTH,HEIGHT
     echo "wrote docs/$2"
 }
 shoot "$build/examples/hello_exercise.html" preview.png 560,480
-shoot "$build/examples/crashing_exercise.html" crash-preview.png 640,300
+shoot "$build/examples/crashing_exercise.html" crash-preview.png 1000,280
 "$build/view/quorvel-view" --run --html "$build/examples/labels_exercise.html" \
     -- "$build/examples/labels_exercise" >/dev/null
 shoot "$build/examples/labels_exercise.html" labels-preview.png 1100,330

@@ -27,5 +27,5 @@ std::string source_line(const std::string& dir, const FaultWhere& where) {
     for (const char c : line.substr(0, source_line_width)) {
         shown += c == '\t' ? std::string(tab_width, ' ') : std::string(1, c);
     }
-    return std::to_string(where.line) + " | " + printable(shown);
+    return std::to_string(where.line) + " | " + escape_text(shown, {}, "\\x%02X");
 }

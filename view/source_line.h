@@ -14,7 +14,8 @@ inline constexpr std::size_t source_file_limit = 4 * 1024 * 1024;
 
 // The line where.line of the file where.file in dir, as "5 |     return
 // *p;": cut at source_line_width bytes, tabs as tab_width blanks, and
-// printable. "" when the where has no
+// other control bytes and bytes outside UTF-8 as \xHH (a backslash stays
+// as written). "" when the where has no
 // file or line, the file is not a plain base name (a '/', "." or ".."), or
 // it cannot be read or has no such line.
 inline constexpr std::size_t source_line_width = 160;
