@@ -9,7 +9,13 @@
 
 namespace quorvel_internal {
 
-inline constexpr int fatal_signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTERM, SIGXCPU};
+inline constexpr int fatal_signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTERM, SIGXCPU, SIGXFSZ};
+
+// The signals a host may ignore on purpose (a write past the file size
+// limit then fails with EFBIG instead): left ignored, they get no handler.
+constexpr bool may_stay_ignored(int signal) {
+    return signal == SIGTERM || signal == SIGXCPU || signal == SIGXFSZ;
+}
 inline constexpr std::size_t fatal_signal_count = sizeof fatal_signals / sizeof fatal_signals[0];
 
 // The dispositions the guard replaced, in the order of fatal_signals.

@@ -153,7 +153,11 @@ void install_signal_handlers() {
         sigaddset(&action.sa_mask, signal);
     }
     for (std::size_t i = 0; i < fatal_signal_count; ++i) {
-        sigaction(fatal_signals[i], &action, &previous_fatal_actions[i]);
+        sigaction(fatal_signals[i], nullptr, &previous_fatal_actions[i]);
+        const bool ignored = previous_fatal_actions[i].sa_handler == SIG_IGN;
+        if (!(ignored && may_stay_ignored(fatal_signals[i]))) {
+            sigaction(fatal_signals[i], &action, nullptr);
+        }
     }
 }
 

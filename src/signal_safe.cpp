@@ -152,6 +152,7 @@ const char* signal_text(int signal) {
         case SIGABRT: return "crashed: the program aborted (SIGABRT)";
         case SIGTERM: return "stopped: the host ended the program (SIGTERM)";
         case SIGXCPU: return "stopped: CPU time limit reached (SIGXCPU)";
+        case SIGXFSZ: return "stopped: file size limit reached (SIGXFSZ)";
         default: return "crashed";
     }
 }

@@ -41,6 +41,7 @@ struct FaultCase {
     std::string terminate_when = "";
     std::string init_mode = "@null";
     std::string err_tail = "";  // with err "*": how standard error ends
+    bool host_ignores_xfsz = false;  // SIGXFSZ ignored before init(), with and without the library
 };
 
 // Kept output is bounded by the pipe that keeps it: 1 MiB on Linux by
@@ -89,6 +90,9 @@ std::vector<FaultCase> fault_cases() {
                                                         "label:1:3000", "label:1:470", "fault:abort"};
     const std::vector<std::string> one_byte_short = {"label:1:3000", "label:1:3000", "label:1:3000",
                                                      "label:1:440", "fault:abort"};
+    FaultCase efbig{"a file past its size limit, SIGXFSZ ignored", {"file-limit:64", "write-file:128"}, "@null",
+                    Added::no_box, "", "", "write: File too large\n"};
+    efbig.host_ignores_xfsz = true;
     std::vector<FaultCase> cases = {
         fault("null write", "fault:null", segv),
         fault("infinite recursion", "fault:recurse", segv),
@@ -103,6 +107,9 @@ std::vector<FaultCase> fault_cases() {
         {"exit(0)", {"exit:0"}, "@null", Added::nothing, "", "", ""},
         term,
         fault("CPU time limit", "cpu-limit", "stopped: CPU time limit reached (SIGXCPU)", ""),
+        {"a file past its size limit", {"file-limit:64", "write-file:128"}, "@null", Added::fault_box,
+         "stopped: file size limit reached (SIGXFSZ)", "", ""},
+        efbig,
         {"prints, full stream", all_prints, "@null", Added::print_box, printed, "", printed},
         {"prints, none", all_prints, "none", Added::nothing, "", printed, ""},
         {"prints, just yaml", all_prints, "just yaml", Added::print_box, printed, "", printed},
@@ -156,7 +163,7 @@ std::vector<FaultCase> fault_cases() {
 ChildResult run(const std::string& init_mode, const FaultCase& c, bool with_fault = true) {
     // The steps that fill the image before a fault are part of the clean run.
     const bool fills = c.added == Added::no_box && c.steps.size() > 1;
-    std::vector<std::string> args = {init_mode, c.quit_mode};
+    std::vector<std::string> args = {(c.host_ignores_xfsz ? "@ignore-xfsz/" : "") + init_mode, c.quit_mode};
     args.insert(args.end(), checks.begin(), checks.end());
     if (with_fault) {
         args.insert(args.end(), c.steps.begin(), c.steps.end());

@@ -210,8 +210,18 @@ struct Run {
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const ChildOptions& options) {
     ChildResult result;
+    SandboxRun sandbox;
+    std::vector<std::string> command = {program};
+    command.insert(command.end(), args.begin(), args.end());
+    if (options.sandbox != nullptr) {
+        if (!sandbox.prepare(*options.sandbox, program, args, result)) {
+            return result;
+        }
+        command = sandbox.command();
+    }
     StartedProgram started;
-    const bool running = start_program(program, args, options, started, result);
+    const bool running =
+        start_program(command, options, options.sandbox != nullptr ? &sandbox : nullptr, started, result);
     if (started.pid < 0) {
         return result;
     }
@@ -236,6 +246,9 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     }
     run.finish();
     run.close_all();
+    if (options.sandbox != nullptr && running) {
+        sandbox.settle(result);
+    }
     return result;
 }
 

@@ -25,6 +25,8 @@ struct ChildResult {
 
 inline constexpr std::size_t unlimited_output = std::numeric_limits<std::size_t>::max();
 
+struct SandboxOptions;
+
 struct ChildOptions {
     std::string cwd;                 // where it runs; empty: the current directory
     double timeout_seconds = 0;      // 0: no limit
@@ -32,7 +34,12 @@ struct ChildOptions {
     std::size_t out_limit = unlimited_output;  // bytes of standard output kept
     std::size_t err_limit = unlimited_output;  // bytes of standard error kept
     std::size_t memory_mib = 0;      // RLIMIT_DATA in MiB; 0: none
+    std::size_t file_size_mib = 0;   // RLIMIT_FSIZE in MiB; 0: none
     int stop_fd = -1;                // once readable, the run is stopped as at a time-out
+    // The whole environment ("NAME=VALUE" each); empty: the caller's own.
+    std::vector<std::string> environment;
+    // Run inside this sandbox (see sandbox.h); null: as it is.
+    const SandboxOptions* sandbox = nullptr;
 };
 
 // Grace between SIGTERM and SIGKILL when a run is stopped.
@@ -42,7 +49,9 @@ inline constexpr double stop_grace_seconds = 1.0;
 // in PATH), feeding input on its standard input and then closing it.
 //
 // The program runs in a process group of its own, with the signal mask and
-// the dispositions of a fresh process. The run ends when the program exits
+// the dispositions of a fresh process, no core dumps (RLIMIT_CORE 0), and
+// only its three standard descriptors open (every other one the caller
+// has is closed at exec). The run ends when the program exits
 // (it is watched directly, not through its pipes): what is already in the
 // pipes is read, and any process left in its group gets SIGTERM and, after
 // stop_grace_seconds, SIGKILL. At the time limit, or when stop_fd becomes

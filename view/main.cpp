@@ -31,6 +31,8 @@
 #include "options.h"
 #include "render.h"
 #include "report.h"
+#include "sandbox.h"
+#include "environment.h"
 #include "source_line.h"
 
 #include <sys/prctl.h>
@@ -54,6 +56,7 @@
 namespace {
 
 constexpr std::size_t stderr_limit = 64 * 1024;
+constexpr double sandbox_probe_seconds = 10;
 
 using Clock = std::chrono::steady_clock;
 
@@ -133,8 +136,12 @@ std::string seconds_text(double seconds) {
     return text;
 }
 
+// The sandbox of --sandbox, set up once by main.
+SandboxOptions sandbox_settings;
+
 // How the program's run went wrong, or "" when it exited 0.
-std::string program_problem(const std::string& program, const ChildResult& result, double timeout) {
+std::string program_problem(const std::string& program, const ChildResult& result, const Options& options) {
+    const double timeout = options.timeout;
     if (!result.start_error.empty()) {
         return "cannot start " + program + ": " + result.start_error;
     }
@@ -146,6 +153,10 @@ std::string program_problem(const std::string& program, const ChildResult& resul
     }
     if (result.timed_out) {
         return program + " did not finish within " + seconds_text(timeout) + " s and was killed";
+    }
+    if (result.term_signal == SIGXFSZ) {
+        return program + " was stopped: it wrote a file past the limit of " +
+               std::to_string(options.file_size_mib) + " MiB (--file-size)";
     }
     if (result.term_signal != 0) {
         return program + " crashed: " + signal_name(result.term_signal);
@@ -167,12 +178,19 @@ ProgramRun run_one(const std::vector<std::string>& command, const std::string& i
     child.out_limit = exchange_stream_limit;
     child.err_limit = stderr_limit;
     child.memory_mib = options.memory_mib;
+    child.file_size_mib = options.file_size_mib;
     child.stop_fd = interrupt_fd();
+    child.environment = program_environment(environ, options.env);
+    if (options.sandbox) {
+        child.environment.push_back(std::string("HOME=") + sandbox_work_dir);
+        child.environment.push_back(std::string("TMPDIR=") + sandbox_work_dir);
+        child.sandbox = &sandbox_settings;
+    }
     run.started = timestamp_now();
     const Clock::time_point start = Clock::now();
     run.result = run_child(run.program, args, input, child);
     run.seconds = seconds_since(start);
-    run.problem = program_problem(run.program, run.result, options.timeout);
+    run.problem = program_problem(run.program, run.result, options);
     if (run.result.out_dropped > 0) {
         run.view.error = "more than " + std::to_string(exchange_stream_limit) +
                          " bytes on standard output";
@@ -270,6 +288,7 @@ int exit_status(Problem problem) {
         case Problem::none: return 0;
         case Problem::malformed: return exit_malformed;
         case Problem::program: return exit_program;
+        case Problem::no_sandbox: return exit_no_sandbox;
         case Problem::usage:
         case Problem::file: break;
     }
@@ -398,6 +417,29 @@ int show_one(const Options& options, const std::string& input) {
     return exit_status(ran.problem);
 }
 
+// --sandbox: finds bubblewrap, and makes one sandbox that runs the viewer's
+// own binary, to learn whether namespaces are allowed here.
+Error set_up_sandbox(const Options& options) {
+    sandbox_settings.helper = "/proc/self/exe";
+    sandbox_settings.processes = options.processes;
+    sandbox_settings.file_size_mib = options.file_size_mib;
+    const std::string missing = find_sandbox_tools(sandbox_settings);
+    if (!missing.empty()) {
+        return {Problem::no_sandbox, missing};
+    }
+    ChildOptions probe;
+    probe.sandbox = &sandbox_settings;
+    probe.timeout_seconds = sandbox_probe_seconds;
+    probe.err_limit = stderr_limit;
+    const ChildResult result = run_child(sandbox_settings.helper, {"--version"}, "", probe);
+    if (result.exit_code != 0) {
+        const std::string why = result.err.empty() ? result.start_error : result.err;
+        return {Problem::no_sandbox, "--sandbox: bubblewrap cannot make a sandbox here: " +
+                                         why.substr(0, why.find_last_not_of('\n') + 1)};
+    }
+    return {};
+}
+
 // Runs or reads what the options ask for, and shows or reports it.
 int view_or_run(const Options& options) {
     if (options.check) {
@@ -439,6 +481,9 @@ int view_or_run(const Options& options) {
 // exits before reading all of the message it is sent must not end the viewer
 // when it writes the rest (the write fails with EPIPE instead).
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], sandbox_helper_flag) == 0) {
+        return sandbox_helper_main(argc, argv);
+    }
     std::signal(SIGPIPE, SIG_IGN);
     Options options;
     if (Error error = parse_options(argc, argv, options)) {
@@ -457,6 +502,12 @@ int main(int argc, char** argv) {
         // Orphans of a program's group come to the viewer, which reaps them.
         prctl(PR_SET_CHILD_SUBREAPER, 1);
         watch_interrupts();
+    }
+    if (options.sandbox) {
+        if (Error error = set_up_sandbox(options)) {
+            report_error(error);
+            return exit_status(error.problem);
+        }
     }
     const int status = view_or_run(options);
     raise_interrupt_if_any();

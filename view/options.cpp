@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "environment.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -12,9 +14,11 @@ namespace {
 constexpr char synopsis[] =
     "usage: quorvel-view [--html OUT.html] [--format F] [--output FILE] [FILE]\n"
     "       quorvel-view --run [--message-id N | --input FILE] [--timeout S] [--memory MIB]\n"
+    "                    [--file-size MIB] [--env NAME[=VALUE]]... [--sandbox [--processes N]]\n"
     "                    [--html OUT.html] [--source-dir DIR] [--format F] [--output FILE]\n"
     "                    -- PROGRAM [ARGS...]\n"
     "       quorvel-view --check [--message-id N | --input FILE] [--timeout S] [--memory MIB]\n"
+    "                    [--file-size MIB] [--env NAME[=VALUE]]... [--sandbox [--processes N]]\n"
     "                    [-j N] [--shard K/N] [--format F] [--output FILE] PROGRAM...\n"
     "       quorvel-view --version\n";
 
@@ -165,6 +169,25 @@ void declare(CLI::App& app, Options& options) {
                             "each program's data limit in MiB")
         ->type_name("MIB")
         ->group(runs_group);
+    add_number<std::size_t>(app, "--file-size", options.file_size_mib, 1, most_file_size_mib, "MiB",
+                            "the largest file a program may write, in MiB (default 64)")
+        ->type_name("MIB")
+        ->group(runs_group);
+    const CLI::Validator variable(
+        [](std::string& text) { return is_environment_option(text) ? std::string() : "takes NAME or NAME=VALUE"; },
+        "");
+    app.add_option("--env", options.env, "pass the variable NAME on to each program, or set it (again and again)")
+        ->check(variable)
+        ->type_name("NAME[=VALUE]")
+        ->group(runs_group);
+    app.add_flag("--sandbox", options.sandbox,
+                 "run each program in a sandbox of bubblewrap's: another user, no network, its own files")
+        ->group(runs_group);
+    add_number<std::size_t>(app, "--processes", options.processes, 1, most_processes, "processes",
+                            "with --sandbox, each program's processes and threads (default 64)")
+        ->each([&options](const std::string&) { options.processes_given = true; })
+        ->type_name("N")
+        ->group(runs_group);
 
     add_number(app, "-j", options.jobs, 1, most_jobs, "parallel runs",
                "programs run side by side (default: one per core)")
@@ -226,8 +249,14 @@ Error check_options(const Options& options) {
         return usage_error("--source-dir goes with --run only: with --check a program could name any file");
     }
     if (!options.run && !options.check &&
-        (!options.input_file.empty() || options.message_id_given || options.memory_mib != 0)) {
-        return usage_error("--input, --message-id, --memory and a PROGRAM go with --run or --check");
+        (!options.input_file.empty() || options.message_id_given || options.memory_mib != 0 ||
+         options.file_size_mib != default_file_size_mib || !options.env.empty() || options.sandbox)) {
+        return usage_error("--input, --message-id, --memory, --file-size, --env, --sandbox and a PROGRAM "
+                           "go with --run or --check");
+    }
+    if (options.processes_given && !options.sandbox) {
+        return usage_error("--processes goes with --sandbox: only a sandbox counts a program's processes "
+                           "apart from the viewer's own");
     }
     if (!options.input_file.empty() && options.message_id_given) {
         return usage_error("give --message-id or --input, not both");

@@ -12,6 +12,10 @@ inline constexpr double most_timeout = 24 * 60 * 60;   // a day
 inline constexpr int most_jobs = 1024;
 inline constexpr std::size_t most_memory_mib = 1024 * 1024;  // 1 TiB
 inline constexpr int most_shards = 10000;
+inline constexpr std::size_t default_file_size_mib = 64;
+inline constexpr std::size_t most_file_size_mib = 1024 * 1024;  // 1 TiB
+inline constexpr std::size_t default_processes = 64;
+inline constexpr std::size_t most_processes = 32768;
 
 // The synopsis that follows a usage error, and the whole help of --help,
 // grouped by mode and written from the options' declarations.
@@ -32,6 +36,11 @@ struct Options {
     double timeout = default_timeout;
     int jobs = 0;                // 0: one per core
     std::size_t memory_mib = 0;  // 0: no limit
+    std::size_t file_size_mib = default_file_size_mib;
+    std::vector<std::string> env;  // --env NAME or NAME=VALUE, in order
+    bool sandbox = false;
+    std::size_t processes = default_processes;
+    bool processes_given = false;
     int shard = 0;               // --shard K/N: K, from 1; 0: every program
     int shards = 0;              // N
     std::string format = "text";
@@ -40,7 +49,7 @@ struct Options {
 };
 
 // What went wrong; main alone turns it into a message and an exit status.
-enum class Problem { none, usage, file, malformed, program };
+enum class Problem { none, usage, file, malformed, program, no_sandbox };
 
 struct Error {
     Problem problem = Problem::none;
@@ -60,6 +69,9 @@ struct Error {
 //   --message-id  any decimal integer (ids outside 32 bits reach the
 //                 library's own warning)
 //   --shard K/N   1 <= K <= N <= most_shards
+//   --file-size MiB  1 to most_file_size_mib
+//   --processes N    1 to most_processes, and only with --sandbox
+// --env takes NAME (letters, digits, _) or NAME=VALUE.
 Error parse_options(int argc, char** argv, Options& options);
 
 #endif

@@ -67,6 +67,7 @@ inline constexpr int exit_malformed = 1;     // a malformed stream
 inline constexpr int exit_usage = 2;         // a usage or file error
 inline constexpr int exit_program = 3;       // a program crashed, timed out, did not start or exited non-zero
 inline constexpr int exit_failed_check = 4;  // --check: a red check box
+inline constexpr int exit_no_sandbox = 5;    // --sandbox: bubblewrap is missing or cannot make one here
 
 // Exit status of quorvel-view --check: 3 when a program crashed, timed out,
 // could not start or exited non-zero; else 1 when a stream was malformed;

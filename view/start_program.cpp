@@ -1,6 +1,7 @@
 #include "start_program.h"
 
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -13,18 +14,31 @@ namespace {
 constexpr int exec_failed = 127;
 constexpr std::size_t mebibyte = 1024 * 1024;
 
-// The argument vector of an exec, made before fork: between fork and exec
-// the child only makes async-signal-safe calls, since other threads of the
-// caller may hold the allocator's lock.
-std::vector<char*> argument_vector(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
+// A null-ended vector of an exec (its arguments or its environment), made
+// before fork: between fork and exec the child only makes
+// async-signal-safe calls, since other threads of the caller may hold the
+// allocator's lock.
+std::vector<char*> exec_vector(const std::vector<std::string>& strings) {
+    std::vector<char*> vector;
+    for (const std::string& text : strings) {
+        vector.push_back(const_cast<char*>(text.c_str()));
     }
-    argv.push_back(nullptr);
-    return argv;
+    vector.push_back(nullptr);
+    return vector;
 }
+
+// Everything the child needs, made before fork.
+struct Launch {
+    std::vector<char*> argv;
+    std::vector<char*> envp;  // null-ended; just the null: the caller's environment
+    const char* cwd;
+    int fds[3];
+    int report_fd;
+    rlim_t data_bytes;  // 0: no limit
+    rlim_t file_bytes;  // 0: no limit
+    const std::vector<int>* passed;  // descriptors left open across exec
+    bool ignore_term;
+};
 
 // In the child: a fresh signal state, as a newly started process has.
 void reset_signals() {
@@ -42,23 +56,34 @@ void set_limit(int resource, rlim_t value) {
 }
 
 // In the child: a process group of its own, a fresh signal state, the
-// limits, the three pipes and the directory; then the program. When exec
-// fails, its errno goes back through report_fd.
-[[noreturn]] void exec_child(char* const* argv, const char* cwd, const int fds[3], int report_fd,
-                             std::size_t memory_mib) {
+// limits, the three pipes and no other descriptor (but those passed on),
+// the directory; then the program. When exec fails, its errno goes back
+// through report_fd, which closes at exec.
+[[noreturn]] void exec_child(const Launch& launch) {
     setpgid(0, 0);
     reset_signals();
-    if (memory_mib > 0) {
-        set_limit(RLIMIT_DATA, static_cast<rlim_t>(memory_mib) * mebibyte);
+    if (launch.ignore_term) {
+        std::signal(SIGTERM, SIG_IGN);
     }
-    dup2(fds[0], STDIN_FILENO);
-    dup2(fds[1], STDOUT_FILENO);
-    dup2(fds[2], STDERR_FILENO);
-    if (cwd[0] == '\0' || chdir(cwd) == 0) {
-        execvp(argv[0], argv);
+    set_limit(RLIMIT_CORE, 0);
+    if (launch.data_bytes > 0) {
+        set_limit(RLIMIT_DATA, launch.data_bytes);
+    }
+    if (launch.file_bytes > 0) {
+        set_limit(RLIMIT_FSIZE, launch.file_bytes);
+    }
+    dup2(launch.fds[0], STDIN_FILENO);
+    dup2(launch.fds[1], STDOUT_FILENO);
+    dup2(launch.fds[2], STDERR_FILENO);
+    close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC);
+    for (const int fd : *launch.passed) {
+        fcntl(fd, F_SETFD, 0);
+    }
+    if (launch.cwd[0] == '\0' || chdir(launch.cwd) == 0) {
+        execvpe(launch.argv[0], launch.argv.data(), launch.envp.size() > 1 ? launch.envp.data() : environ);
     }
     const int error = errno;
-    if (write(report_fd, &error, sizeof error) < 0) {
+    if (write(launch.report_fd, &error, sizeof error) < 0) {
         _exit(exec_failed);
     }
     _exit(exec_failed);
@@ -84,8 +109,8 @@ void close_fd(int& fd) {
     }
 }
 
-bool start_program(const std::string& program, const std::vector<std::string>& args,
-                   const ChildOptions& options, StartedProgram& started, ChildResult& result) {
+bool start_program(const std::vector<std::string>& command, const ChildOptions& options,
+                   const SandboxRun* sandbox, StartedProgram& started, ChildResult& result) {
     int in_pipe[2] = {-1, -1};
     int out_pipe[2] = {-1, -1};
     int err_pipe[2] = {-1, -1};
@@ -94,14 +119,18 @@ bool start_program(const std::string& program, const std::vector<std::string>& a
         pipe2(err_pipe, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0) {
         return not_started(result, "pipe", errno, {in_pipe, out_pipe, err_pipe, report});
     }
-    const std::vector<char*> argv = argument_vector(program, args);
+    static const std::vector<int> none;
+    const Launch launch{exec_vector(command), exec_vector(options.environment), options.cwd.c_str(),
+                        {in_pipe[0], out_pipe[1], err_pipe[1]}, report[1],
+                        static_cast<rlim_t>(options.memory_mib * mebibyte),
+                        sandbox != nullptr ? 0 : static_cast<rlim_t>(options.file_size_mib * mebibyte),
+                        sandbox != nullptr ? &sandbox->passed() : &none, sandbox != nullptr};
     const pid_t pid = fork();
     if (pid < 0) {
         return not_started(result, "fork", errno, {in_pipe, out_pipe, err_pipe, report});
     }
     if (pid == 0) {
-        const int fds[3] = {in_pipe[0], out_pipe[1], err_pipe[1]};
-        exec_child(argv.data(), options.cwd.c_str(), fds, report[1], options.memory_mib);
+        exec_child(launch);
     }
     setpgid(pid, pid);  // as the child does: whichever comes first
     close_fd(in_pipe[0]);

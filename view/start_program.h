@@ -4,6 +4,7 @@
 #define QUORVEL_VIEW_START_PROGRAM_H
 
 #include "child_process.h"
+#include "sandbox.h"
 
 #include <sys/types.h>
 
@@ -19,15 +20,20 @@ struct StartedProgram {
     int err = -1;  // its standard error: the reading end
 };
 
-// Forks and executes program with args in a process group of its own, with
-// the signal mask and dispositions of a fresh process, options.memory_mib as
-// its data limit and options.cwd as its directory. Returns false, with
+// Forks and executes command (the program and its arguments, or with a
+// sandbox, the command that starts bubblewrap) in a process group of its
+// own, with the signal mask and dispositions of a fresh process (but
+// SIGTERM ignored for a sandbox, whose helper gives the program its
+// default back), options.environment, options.memory_mib as its data limit,
+// options.file_size_mib as its file size limit (inside a sandbox, its helper
+// sets it), no core dumps, options.cwd as its directory, and no descriptor
+// beyond its three pipes but sandbox's. Returns false, with
 // result.not_started set, when it could not: result.start_error names the
 // runner's own failure (pipe, fork), result.exec_error the exec's errno,
 // told through a close-on-exec pipe. After an exec failure started still
 // holds the child, which has exited, to be reaped. Never throws.
-bool start_program(const std::string& program, const std::vector<std::string>& args,
-                   const ChildOptions& options, StartedProgram& started, ChildResult& result);
+bool start_program(const std::vector<std::string>& command, const ChildOptions& options,
+                   const SandboxRun* sandbox, StartedProgram& started, ChildResult& result);
 
 void close_fd(int& fd);
 

@@ -98,8 +98,12 @@
 //                      (SIGFPE)", "crashed: illegal instruction (SIGILL)",
 //                      "crashed: the program aborted (SIGABRT)", "stopped: the
 //                      host ended the program (SIGTERM)", "stopped: CPU time
-//                      limit reached (SIGXCPU)". A stack overflow is a SIGSEGV:
-//                      the handler runs on its own 64 KiB stack.
+//                      limit reached (SIGXCPU)", "stopped: file size limit
+//                      reached (SIGXFSZ)". A stack overflow is a SIGSEGV:
+//                      the handler runs on its own 64 KiB stack. SIGTERM,
+//                      SIGXCPU and SIGXFSZ that the host left ignored stay
+//                      ignored: no handler is installed for them (a write
+//                      past the file size limit then fails with EFBIG).
 //   uncaught exception "uncaught exception: <what()>" for a std::exception
 //                      (what() cut to 200 bytes as below), else "uncaught
 //                      exception that is not a std::exception".

@@ -51,7 +51,14 @@
 //   exit:N                           std::exit(N)
 //   await-term                       "checks done" on standard error, then
 //                                    waits for a signal
+//   fork-many:N:MS                   N children that wait, forked while fork
+//                                    works; "forked K" on standard error, then
+//                                    MS ms of waiting with them
 //   cpu-limit                        a CPU-time limit of 1 s, then a busy loop
+//   file-limit:KIB                   a file size limit of KIB KiB
+//   write-file:KIB                   KIB KiB written to "written.dat" in 4 KiB
+//                                    writes; a write that fails is named on
+//                                    standard error ("write: <reason>")
 //   alloc:MIB                        allocates MIB MiB and writes to every page
 //   print-many:MIB[:cout]            MIB MiB of numbered lines on standard
 //                                    output, through stdio or std::cout
@@ -68,7 +75,8 @@
 //                                    calls quit (quit); the parent waits and
 //                                    writes "child: exited N" or "child:
 //                                    signal N" on standard error
-// An INIT_MODE of "@noinit" skips init(), "@nofiles" calls init(nullptr) with
+// An INIT_MODE that starts with "@ignore-xfsz/" ignores SIGXFSZ, as a host
+// may, before the rest of it; "@noinit" skips init(), "@nofiles" calls init(nullptr) with
 // room for one more file descriptor only (so the guard cannot make its
 // pipe), "@nostderr" closes standard error first, and a QUIT_MODE of
 // "@noquit" skips quit().
@@ -84,6 +92,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <exception>
 #include <cstdint>
 #include <cstdio>
@@ -255,6 +264,42 @@ void print(const std::string& how, const std::string& text) {
         std::printf("%s", text.c_str());
     } else if (write(STDOUT_FILENO, text.data(), text.size()) < 0) {
         std::exit(2);
+    }
+}
+
+void fork_many(int count, int hold_ms) {
+    int forked = 0;
+    for (; forked < count; ++forked) {
+        const pid_t child = fork();
+        if (child < 0) {
+            break;
+        }
+        if (child == 0) {
+            for (;;) {
+                pause();
+            }
+        }
+    }
+    std::fprintf(stderr, "forked %d\n", forked);
+    std::this_thread::sleep_for(std::chrono::milliseconds(hold_ms));
+}
+
+void limit_file_size(unsigned long kib) {
+    const rlimit limit{kib * 1024, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+void write_file(unsigned long kib) {
+    std::FILE* file = std::fopen("written.dat", "w");
+    const std::string chunk(4096, 'w');
+    for (unsigned long written = 0; file != nullptr && written < kib; written += 4) {
+        if (::write(fileno(file), chunk.data(), chunk.size()) < 0) {
+            std::perror("write");
+            break;
+        }
+    }
+    if (file != nullptr) {
+        std::fclose(file);
     }
 }
 
@@ -474,6 +519,12 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
         for (;;) {
             pause();
         }
+    } else if (op == "fork-many") {
+        fork_many(std::stoi(f[1]), std::stoi(f[2]));
+    } else if (op == "file-limit") {
+        limit_file_size(std::stoul(f[1]));
+    } else if (op == "write-file") {
+        write_file(std::stoul(f[1]));
     } else if (op == "cpu-limit") {
         use_cpu_until_stopped();
     } else if (op == "alloc") {
@@ -505,7 +556,12 @@ int main(int argc, char** argv) {
         std::cerr << "usage: scripted_exercise INIT_MODE QUIT_MODE [STEP ...]\n";
         return 2;
     }
-    const std::string init_mode = decode(argv[1]);
+    std::string init_mode = decode(argv[1]);
+    const std::string ignore_xfsz = "@ignore-xfsz/";
+    if (init_mode.rfind(ignore_xfsz, 0) == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        init_mode = init_mode.substr(ignore_xfsz.size());
+    }
     const std::string quit_mode = decode(argv[2]);
     if (init_mode == "@nofiles") {
         init_without_room();

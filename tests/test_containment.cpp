@@ -1,0 +1,238 @@
+// What a program that quorvel-view runs is given, and what it cannot reach:
+// its environment, descriptors and file size by default, and with
+// --sandbox another user, no network, no view of the viewer or its files.
+#include "child_process.h"
+#include "exercise_runner.h"
+#include "support/files.h"
+#include "support/sanitizers.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <dirent.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string viewer = QUORVEL_VIEW;
+const std::string exercise = SCRIPTED_EXERCISE;
+
+// The viewer run as a shell runs it, with descriptor 7 open on /dev/null.
+ChildResult view_with_fd7(const std::vector<std::string>& args, const ChildOptions& options = {}) {
+    std::vector<std::string> shell = {"-c", "exec \"$0\" \"$@\" 7</dev/null", viewer};
+    shell.insert(shell.end(), args.begin(), args.end());
+    return run_child("sh", shell, "", options);
+}
+
+bool contains(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
+
+// The viewer's environment for a run: PATH and a few that the program may
+// and may not see.
+ChildOptions viewer_environment() {
+    ChildOptions options;
+    const char* path = std::getenv("PATH");
+    options.environment = {std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin"), "LC_ALL=C",
+                           "CI_JOB_TOKEN=glpat-s3cr3t", "PASSED_ON=yes", "UBSAN_OPTIONS=print_stacktrace=1"};
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    if (asan != nullptr) {
+        options.environment.push_back(std::string("ASAN_OPTIONS=") + asan);
+    }
+    return options;
+}
+
+TEST(Containment, ProgramsGetLittleOfTheViewers) {
+    const std::string dir = make_temp_dir();
+    const ChildResult env = run_child(
+        viewer, {"--run", "--env", "PASSED_ON", "--env", "SET=by the author", "--env", "NOT_THERE", "--", "sh", "-c",
+                 "env >&2"},
+        "", viewer_environment());
+    const struct {
+        const char* entry;
+        bool seen;
+    } variables[] = {{"LC_ALL=C\n", true}, {"UBSAN_OPTIONS=print_stacktrace=1\n", true}, {"PASSED_ON=yes\n", true},
+                     {"SET=by the author\n", true}, {"CI_JOB_TOKEN", false}, {"NOT_THERE", false}};
+    for (const auto& variable : variables) {
+        EXPECT_EQ(contains(env.out, variable.entry), variable.seen) << variable.entry << "\n" << env.out;
+    }
+    EXPECT_TRUE(contains(env.out, "\nPATH=")) << env.out;
+
+    // Only the three pipes reach the program (3 is ls's own directory).
+    const ChildResult fds = view_with_fd7({"--run", "--", "sh", "-c", "ls /proc/self/fd >&2"});
+    EXPECT_TRUE(contains(fds.out, "standard error of sh:\n0\n1\n2\n3\n")) << fds.out;
+
+    // A file written past --file-size stops the run, at the limit, with
+    // every box before it and the library's box for SIGXFSZ.
+    ChildOptions in_dir;
+    in_dir.cwd = dir;
+    const ChildResult big = run_child(
+        viewer, {"--run", "--file-size", "1", "--", exercise, "@null", "@null", "int:1:1", "write-file:2048"}, "", in_dir);
+    EXPECT_EQ(big.exit_code, 3);
+    EXPECT_TRUE(contains(big.err, "was stopped: it wrote a file past the limit of 1 MiB (--file-size)")) << big.err;
+    EXPECT_TRUE(contains(big.out, "\"1 == 1\"")) << big.out;
+    EXPECT_TRUE(contains(big.out, "\"stopped: file size limit reached (SIGXFSZ)")) << big.out;
+    struct stat written {};
+    ASSERT_EQ(stat((dir + "/written.dat").c_str(), &written), 0);
+    EXPECT_EQ(written.st_size, 1024 * 1024);
+}
+
+// Whether bubblewrap can make a sandbox here; else why not.
+std::string sandbox_refused() {
+    const ChildResult probe = run_child(viewer, {"--run", "--sandbox", "--", "true"}, "");
+    return probe.exit_code == 5 ? probe.err : "";
+}
+
+#define SKIP_WITHOUT_SANDBOX()                                    \
+    if (const std::string why = sandbox_refused(); !why.empty()) { \
+        GTEST_SKIP() << why;                                      \
+    }
+
+std::vector<std::string> sandboxed(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--run", "--sandbox"});
+    return args;
+}
+
+// How programs end in the sandbox means what it means without one.
+TEST(Sandbox, StatusesStayTrue) {
+    SKIP_WITHOUT_SANDBOX();
+    const std::string hidden = make_temp_dir();  // 0700, as mkdtemp makes it
+    ASSERT_EQ(std::system(("cp " + exercise + " " + hidden + "/exercise").c_str()), 0);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string error;  // standard error
+        std::string shown;  // in the boxes shown
+    } cases[] = {
+        {{"--", hidden + "/exercise", "@null", "@null", "int:1:1"}, 0, "", "\"1 == 1\""},
+        {{"--", "sh", "-c", "kill -SEGV $$"}, 3, "quorvel-view: sh crashed: signal 11 (Segmentation fault)\n", ""},
+        {{"--", "sh", "-c", "exit 139"}, 3, "quorvel-view: sh exited with status 139\n", ""},
+        {{"--", "/nonexistent/exercise"}, 3,
+         "quorvel-view: cannot run /nonexistent/exercise: No such file or directory\n", ""},
+        {{"--timeout", "1", "--", exercise, "@null", "@null", "int:1:1", "await-term"}, 3,
+         "quorvel-view: " + exercise + " did not finish within 1 s and was killed\n",
+         "\"stopped: the host ended the program (SIGTERM)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const ChildResult result = run_child(viewer, sandboxed(c.args), "");
+        EXPECT_EQ(result.exit_code, c.status) << result.err;
+        EXPECT_EQ(result.err, c.error);
+        EXPECT_TRUE(contains(result.out, c.shown)) << result.out;
+        EXPECT_TRUE(c.shown.empty() || contains(result.out, "\"1 == 1\"")) << result.out;
+    }
+}
+
+// Nothing of the machine but /usr, and nothing of the viewer.
+TEST(Sandbox, ReachesNothingItWasNotGiven) {
+    SKIP_WITHOUT_SANDBOX();
+    const std::string dir = make_temp_dir();
+    write_file(dir + "/answers.txt", "the reference answers\n");
+    ChildOptions in_dir;
+    in_dir.cwd = dir;
+
+    // A socket the test listens on, which the program tries to reach.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+
+    // All it prints goes to its standard error, which the JSON report holds.
+    const std::string script =
+        "exec >&2; ls /proc/self/fd; cat /etc/shadow " + dir + "/answers.txt ../answers.txt; "
+        "exec 3<>/dev/tcp/127.0.0.1/" + port + " && echo connected; "
+        "kill -KILL $PPID; echo written > " + dir + "/report; ls -A; touch leftover; sleep 3000.25 & exit 0";
+    const ChildResult first = view_with_fd7(
+        sandboxed({"--format", "json", "--output", dir + "/report", "--", "bash", "-c", script}), in_dir);
+    EXPECT_EQ(first.exit_code, 1);  // the viewer lived to report a run that sent no stream
+    const std::string seen = read_file(dir + "/report");
+    EXPECT_TRUE(contains(seen, "\"stderr\": \"0\\n1\\n2\\n3\\n")) << seen;  // no descriptor 7
+    for (const char* absent : {"the reference answers", "connected", "leftover", "written"}) {
+        EXPECT_FALSE(contains(seen, absent)) << absent << "\n" << seen;
+    }
+    EXPECT_TRUE(contains(seen, "/etc/shadow: No such file or directory")) << seen;
+    pollfd incoming{listener, POLLIN, 0};
+    EXPECT_EQ(poll(&incoming, 1, 0), 0);  // nothing came
+    close(listener);
+
+    // The working directory is empty for the next run: the first's is gone.
+    const ChildResult second = run_child(viewer, sandboxed({"--", "sh", "-c", "ls -A >&2; pwd >&2"}), "", in_dir);
+    EXPECT_TRUE(contains(second.out, "standard error of sh:\n/work\n")) << second.out;
+
+    // No process of the first run is left: not the sleep it left behind.
+    DIR* proc = opendir("/proc");
+    for (const dirent* entry = readdir(proc); entry != nullptr; entry = readdir(proc)) {
+        EXPECT_FALSE(contains(read_file(std::string("/proc/") + entry->d_name + "/cmdline"), "3000.25"));
+    }
+    closedir(proc);
+}
+
+// --processes limits each run on its own: 200 forks stop short of 50, and
+// two runs side by side each get their 50.
+TEST(Sandbox, EachRunHasItsOwnProcessLimit) {
+    SKIP_WITHOUT_SANDBOX();
+    const ChildResult one = run_child(
+        viewer, sandboxed({"--processes", "50", "--", exercise, "@null", "@null", "int:1:1", "fork-many:200:0"}), "");
+    EXPECT_EQ(one.exit_code, 0) << one.err;
+    EXPECT_TRUE(contains(one.out, "\"1 == 1\"")) << one.out;
+    int forked = 0;
+    ASSERT_EQ(std::sscanf(one.out.substr(one.out.find("forked ")).c_str(), "forked %d", &forked), 1);
+    EXPECT_GT(forked, 40);
+    EXPECT_LT(forked, 50);
+
+    utsname system{};
+    uname(&system);
+    int major = 0;
+    int minor = 0;
+    std::sscanf(system.release, "%d.%d", &major, &minor);
+    if (major < 5 || (major == 5 && minor < 14)) {
+        GTEST_SKIP() << "Linux " << system.release << " counts processes per user, not per user namespace";
+    }
+    const std::string dir = make_temp_dir();
+    // Each forks what it can and holds on to its children while the other does.
+    const std::string forks =
+        "#!/usr/bin/python3\nimport os, sys, time\nforked = 0\nfor _ in range(60):\n"
+        "    try:\n        child = os.fork()\n    except OSError:\n        break\n"
+        "    if child == 0:\n        time.sleep(60)\n        os._exit(0)\n    forked += 1\n"
+        "print('forked', forked, file=sys.stderr)\ntime.sleep(1.5)\n";
+    for (const char* name : {"a", "b"}) {
+        write_file(dir + "/" + name, forks);
+        chmod((dir + "/" + name).c_str(), 0755);
+    }
+    const ChildResult both = run_child(
+        viewer, {"--check", "--sandbox", "--processes", "50", "-j", "2", "--format", "json", dir + "/a", dir + "/b"}, "");
+    EXPECT_EQ(both.exit_code, 1) << both.out;  // no stream from either: malformed
+    for (std::size_t at = both.out.find("forked "), runs = 0; runs < 2; at = both.out.find("forked ", at + 1), ++runs) {
+        ASSERT_NE(at, std::string::npos) << both.out;
+        EXPECT_EQ(std::sscanf(both.out.substr(at).c_str(), "forked %d", &forked), 1);
+        EXPECT_GT(forked, 40) << both.out;
+    }
+}
+
+// Without bubblewrap the viewer says so and runs nothing unsandboxed.
+TEST(Sandbox, RefusesToRunWithoutBubblewrap) {
+    const std::string dir = make_temp_dir();
+    ChildOptions no_bwrap;
+    no_bwrap.environment = {"PATH=" + dir};
+    const ChildResult result =
+        run_child(viewer, {"--run", "--sandbox", "--", "/bin/sh", "-c", "touch " + dir + "/ran"}, "", no_bwrap);
+    EXPECT_EQ(result.exit_code, 5);
+    EXPECT_TRUE(contains(result.err, "no bwrap on PATH")) << result.err;
+    bool ran = true;
+    read_file(dir + "/ran", &ran);
+    EXPECT_FALSE(ran);
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+#include "sandbox.h"
+
+#include "child_process.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t mebibyte = 1024 * 1024;
+constexpr std::size_t tmpfs_per_file_size = 4;  // the working directory holds four of the largest file
+constexpr std::size_t json_status_limit = 4096;
+
+const char* const passwd_data = "sandbox:x:65534:65534:quorvel-view sandbox:/work:/usr/sbin/nologin\n";
+const char* const group_data = "sandbox:x:65534:\n";
+
+// The directories of PATH, in order.
+std::vector<std::string> path_directories() {
+    std::vector<std::string> directories;
+    const char* path = std::getenv("PATH");
+    std::string rest = path != nullptr ? path : "/usr/bin:/bin";
+    for (std::size_t at = 0; at <= rest.size();) {
+        const std::size_t colon = std::min(rest.find(':', at), rest.size());
+        directories.push_back(colon == at ? "." : rest.substr(at, colon - at));
+        at = colon + 1;
+    }
+    return directories;
+}
+
+// name as exec would find it: itself when it has a '/', else the first
+// executable file of that name on PATH; "" when there is none.
+std::string look_up(const std::string& name) {
+    if (name.find('/') != std::string::npos) {
+        return name;
+    }
+    for (const std::string& directory : path_directories()) {
+        const std::string candidate = directory + "/" + name;
+        struct stat info {};
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return "";
+}
+
+// A descriptor of an anonymous file that holds text, read from its start.
+int data_file(const char* name, const char* text) {
+    const int fd = memfd_create(name, MFD_CLOEXEC);
+    const std::size_t size = std::strlen(text);
+    if (fd >= 0 && (write(fd, text, size) != static_cast<ssize_t>(size) || lseek(fd, 0, SEEK_SET) != 0)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool not_started(ChildResult& result, const std::string& why) {
+    result.not_started = true;
+    result.start_error = why;
+    return false;
+}
+
+}  // namespace
+
+std::string find_sandbox_tools(SandboxOptions& options) {
+    options.bwrap = look_up("bwrap");
+    if (options.bwrap.empty()) {
+        return "--sandbox needs bubblewrap, and there is no bwrap on PATH (Debian's package bubblewrap)";
+    }
+    options.setpriv.clear();
+    if (geteuid() == 0) {
+        options.setpriv = look_up("setpriv");
+        if (options.setpriv.empty()) {
+            return "--sandbox, run as root, needs setpriv (util-linux) on PATH to drop to user 65534";
+        }
+    }
+    return "";
+}
+
+int SandboxRun::own(int fd) {
+    if (fd >= 0) {
+        owned_.push_back(fd);
+    }
+    return fd;
+}
+
+SandboxRun::~SandboxRun() {
+    for (const int fd : owned_) {
+        close(fd);
+    }
+}
+
+bool SandboxRun::prepare(const SandboxOptions& options, const std::string& program,
+                         const std::vector<std::string>& args, ChildResult& result) {
+    const std::string path = look_up(program);
+    const int program_fd = path.empty() ? -1 : own(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (program_fd < 0) {
+        result.not_started = true;
+        result.exec_error = path.empty() ? ENOENT : errno;
+        return false;
+    }
+    const int helper_fd = own(open(options.helper.c_str(), O_RDONLY | O_CLOEXEC));
+    const int passwd_fd = own(data_file("passwd", passwd_data));
+    const int group_fd = own(data_file("group", group_data));
+    int status[2] = {-1, -1};
+    int json[2] = {-1, -1};
+    if (helper_fd < 0 || passwd_fd < 0 || group_fd < 0 || pipe2(status, O_CLOEXEC | O_NONBLOCK) != 0 ||
+        pipe2(json, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return not_started(result, std::string("cannot make the sandbox: ") + std::strerror(errno));
+    }
+    status_read_ = own(status[0]);
+    json_read_ = own(json[0]);
+    own(status[1]);
+    own(json[1]);
+    passed_ = {program_fd, helper_fd, passwd_fd, group_fd, status[1], json[1]};
+    const auto number = [](int fd) { return std::to_string(fd); };
+    if (!options.setpriv.empty()) {
+        command_ = {options.setpriv, "--reuid=" + number(sandbox_user), "--regid=" + number(sandbox_user),
+                    "--clear-groups"};
+    }
+    const std::vector<std::string> sandbox = {
+        options.bwrap, "--unshare-all", "--die-with-parent", "--as-pid-1", "--cap-drop", "ALL",
+        "--ro-bind", "/usr", "/usr", "--symlink", "usr/bin", "/bin", "--symlink", "usr/sbin", "/sbin",
+        "--symlink", "usr/lib", "/lib", "--symlink", "usr/lib64", "/lib64",
+        "--proc", "/proc", "--dev", "/dev", "--perms", "0755", "--dir", "/etc",
+        "--ro-bind-try", "/etc/ld.so.cache", "/etc/ld.so.cache", "--ro-bind-try", "/etc/localtime", "/etc/localtime",
+        "--perms", "0444", "--ro-bind-data", number(passwd_fd), "/etc/passwd",
+        "--perms", "0444", "--ro-bind-data", number(group_fd), "/etc/group",
+        "--perms", "0555", "--file", number(helper_fd), sandbox_helper,
+        "--perms", "0555", "--file", number(program_fd), sandbox_program,
+        "--size", std::to_string(options.file_size_mib * mebibyte * tmpfs_per_file_size),
+        "--tmpfs", sandbox_work_dir, "--chdir", sandbox_work_dir, "--json-status-fd", number(json[1]),
+        sandbox_helper, sandbox_helper_flag, number(status[1]), std::to_string(options.processes),
+        std::to_string(options.file_size_mib * mebibyte), "--", sandbox_program};
+    command_.insert(command_.end(), sandbox.begin(), sandbox.end());
+    command_.insert(command_.end(), args.begin(), args.end());
+    return true;
+}
+
+void SandboxRun::settle(ChildResult& result) {
+    // The writing ends went with the sandbox: what is in the pipes is all.
+    for (int& fd : owned_) {
+        if (fd != status_read_ && fd != json_read_) {
+            close(fd);
+            fd = -1;
+        }
+    }
+    HelperRecord record{};
+    const bool told = read(status_read_, &record, sizeof record) == sizeof record;
+    if (told && record.kind == helper_exec_failed) {
+        result.not_started = true;
+        result.exec_error = record.value;
+        result.exit_code = -1;
+    } else if (told && record.kind == helper_waited) {
+        const bool stopped = result.timed_out || result.stopped;
+        result.term_signal = WIFSIGNALED(record.value) ? WTERMSIG(record.value) : 0;
+        result.exit_code = WIFEXITED(record.value) && !stopped ? WEXITSTATUS(record.value) : -1;
+    } else {
+        std::string json(json_status_limit, '\0');
+        const ssize_t n = read(json_read_, json.data(), json.size());
+        json.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        if (json.find("\"child-pid\"") == std::string::npos) {
+            result.not_started = true;
+            result.start_error = "bubblewrap could not make the sandbox (its reason is on standard error)";
+        }
+    }
+}

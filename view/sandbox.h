@@ -1,0 +1,87 @@
+// quorvel-view --sandbox: each program runs in a sandbox of bubblewrap's, as
+// an unprivileged user, with new user, PID, network, IPC and UTS namespaces,
+// read-only /usr, a few /etc files, and an empty tmpfs of its own as working
+// directory. A small helper of the viewer's own (its binary in helper mode)
+// runs inside: it sets the process and file size limits, starts the
+// program, and tells the viewer how it ended, so that "crashed" and "not
+// started" mean what they mean without a sandbox.
+#ifndef QUORVEL_VIEW_SANDBOX_H
+#define QUORVEL_VIEW_SANDBOX_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+struct ChildResult;
+
+// The user the program runs as, outside the sandbox and in it.
+inline constexpr unsigned sandbox_user = 65534;
+// Where the program finds itself, its helper and its working directory.
+inline constexpr char sandbox_program[] = "/program";
+inline constexpr char sandbox_helper[] = "/quorvel-helper";
+inline constexpr char sandbox_work_dir[] = "/work";
+// The helper's mode: quorvel-view --sandbox-helper STATUS_FD PROCESSES
+// FILE_BYTES -- PROGRAM [ARGS...].
+inline constexpr char sandbox_helper_flag[] = "--sandbox-helper";
+
+struct SandboxOptions {
+    std::string bwrap;          // bubblewrap's path
+    std::string setpriv;        // util-linux's setpriv, when the viewer runs as root; "" otherwise
+    std::string helper;         // the viewer's binary, which has the helper mode
+    std::size_t processes = 64;      // RLIMIT_NPROC inside, threads included
+    std::size_t file_size_mib = 64;  // RLIMIT_FSIZE inside; the tmpfs holds four times as much
+};
+
+// Finds bwrap on PATH (and setpriv, when the viewer runs as root) into
+// options; "" when found, else why there can be no sandbox.
+std::string find_sandbox_tools(SandboxOptions& options);
+
+// One program's sandbox: made before the fork (files opened by the viewer
+// while it still has its rights, the data of /etc/passwd, the pipes), then
+// the command that starts it, and after the run how the program ended.
+class SandboxRun {
+public:
+    SandboxRun() = default;
+    SandboxRun(const SandboxRun&) = delete;
+    SandboxRun& operator=(const SandboxRun&) = delete;
+    ~SandboxRun();
+
+    // Opens program (looked up on PATH when it has no '/') and the helper,
+    // and makes the descriptors; false with result.not_started set when it
+    // cannot (the program's errno in result.exec_error, or the viewer's own
+    // failure in result.start_error).
+    bool prepare(const SandboxOptions& options, const std::string& program, const std::vector<std::string>& args,
+                 ChildResult& result);
+
+    const std::vector<std::string>& command() const { return command_; }
+    // Descriptors that bubblewrap reads, left open across its exec.
+    const std::vector<int>& passed() const { return passed_; }
+
+    // After the run: the program's own wait status or exec error, as the
+    // helper told it, in place of bubblewrap's; without the helper's word,
+    // a bubblewrap that never started the helper makes the run "not
+    // started", with bubblewrap's reason on standard error.
+    void settle(ChildResult& result);
+
+private:
+    std::vector<std::string> command_;
+    std::vector<int> passed_;
+    std::vector<int> owned_;  // every descriptor made, closed at the end
+    int status_read_ = -1;    // the helper's record
+    int json_read_ = -1;      // bubblewrap's --json-status-fd
+    int own(int fd);
+};
+
+// The helper's record, in one write to its status descriptor.
+struct HelperRecord {
+    int kind;   // helper_exec_failed or helper_waited
+    int value;  // the exec's errno, or the raw wait status
+};
+inline constexpr int helper_exec_failed = 1;
+inline constexpr int helper_waited = 2;
+
+// The helper mode's main, for quorvel-view's main: argv as given to it.
+// Returns the helper's exit status.
+int sandbox_helper_main(int argc, char** argv);
+
+#endif

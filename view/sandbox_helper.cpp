@@ -1,0 +1,89 @@
+// The sandbox's helper: quorvel-view's binary, started by bubblewrap as the
+// sandbox's PID 1 (so that the program can neither kill it nor outlive it).
+// It sets the process and file size limits, starts the program with
+// SIGTERM's default action back (bubblewrap and the helper run with SIGTERM
+// ignored, so that the viewer's SIGTERM at a time-out reaches only the
+// program, whose stream then still goes out), reaps every process of the
+// sandbox until the program has ended, and writes the program's raw wait
+// status, or exec's errno, to its status descriptor.
+#include "sandbox.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int exit_helper_usage = 2;
+constexpr int exit_helper_failed = 1;
+
+void set_limit(int resource, rlim_t value) {
+    const rlimit limit{value, value};
+    setrlimit(resource, &limit);
+}
+
+void tell(int fd, int kind, int value) {
+    const HelperRecord record{kind, value};
+    if (write(fd, &record, sizeof record) != static_cast<ssize_t>(sizeof record)) {
+        _exit(exit_helper_failed);
+    }
+}
+
+// Waits for the program, reaping any orphan of the sandbox meanwhile.
+int wait_for(pid_t program) {
+    for (;;) {
+        int status = 0;
+        const pid_t ended = waitpid(-1, &status, 0);
+        if (ended == program) {
+            return status;
+        }
+        if (ended < 0 && errno != EINTR) {
+            return 0;
+        }
+    }
+}
+
+}  // namespace
+
+int sandbox_helper_main(int argc, char** argv) {
+    // argv: quorvel-view --sandbox-helper STATUS_FD PROCESSES FILE_BYTES -- PROGRAM [ARGS...]
+    constexpr int program_at = 6;
+    if (argc <= program_at || std::strcmp(argv[program_at - 1], "--") != 0) {
+        return exit_helper_usage;
+    }
+    const int status_fd = std::atoi(argv[2]);
+    set_limit(RLIMIT_NPROC, std::strtoull(argv[3], nullptr, 10));
+    set_limit(RLIMIT_FSIZE, std::strtoull(argv[4], nullptr, 10));
+    int exec_report[2];
+    if (pipe2(exec_report, O_CLOEXEC) != 0) {
+        return exit_helper_failed;
+    }
+    const pid_t program = fork();
+    if (program < 0) {
+        tell(status_fd, helper_exec_failed, errno);
+        return 0;
+    }
+    if (program == 0) {
+        close(exec_report[0]);
+        close(status_fd);
+        std::signal(SIGTERM, SIG_DFL);
+        execv(argv[program_at], argv + program_at);
+        const int error = errno;
+        if (write(exec_report[1], &error, sizeof error) < 0) {
+            _exit(exit_helper_failed);
+        }
+        _exit(exit_helper_failed);
+    }
+    close(exec_report[1]);
+    int exec_error = 0;
+    const bool refused = read(exec_report[0], &exec_error, sizeof exec_error) == sizeof exec_error;
+    const int status = wait_for(program);
+    tell(status_fd, refused ? helper_exec_failed : helper_waited, refused ? exec_error : status);
+    return 0;
+}
