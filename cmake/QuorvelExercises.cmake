@@ -1,4 +1,4 @@
-# quorvel_add_exercise(NAME SOURCE... [MESSAGE_ID n | INPUT file] [TIMEOUT s]
+# quorvel_add_exercise(NAME SOURCE... [MESSAGE_ID n | INPUT file] [TIMEOUT s] [SANDBOX]
 #                      [SANITIZE address|undefined|address,undefined]
 #                      [LABELS label...])
 #
@@ -13,6 +13,8 @@
 #                 source directory)
 #   TIMEOUT s     quorvel-view's time limit, in whole seconds (default 10);
 #                 the test's own TIMEOUT property is a margin above it
+#   SANDBOX       runs it with quorvel-view --sandbox (bubblewrap); where no
+#                 sandbox can be made, the test is skipped, not failed
 #   SANITIZE ...  builds it with those sanitizers and -fno-sanitize-recover=all:
 #                 an off-by-one read or a signed overflow then ends the run
 #                 with a fault box that names it and where (GCC or Clang)
@@ -27,10 +29,11 @@ include_guard(GLOBAL)
 
 set(QUORVEL_EXERCISE_TIMEOUT 10)
 set(QUORVEL_EXERCISE_SANITIZERS address undefined "address,undefined")
+set(QUORVEL_EXERCISE_NO_SANDBOX 5)  # quorvel-view's status when it cannot make a sandbox
 set(QUORVEL_EXERCISE_TIMEOUT_MARGIN 15)  # the viewer's own grace, its start and its report
 
 function(quorvel_add_exercise name)
-    cmake_parse_arguments(PARSE_ARGV 1 exercise "" "MESSAGE_ID;INPUT;TIMEOUT;SANITIZE" "LABELS")
+    cmake_parse_arguments(PARSE_ARGV 1 exercise "SANDBOX" "MESSAGE_ID;INPUT;TIMEOUT;SANITIZE" "LABELS")
     if(NOT TARGET quorvel::view)
         message(FATAL_ERROR
             "quorvel_add_exercise(${name}) needs quorvel-view (quorvel::view), which this build "
@@ -77,9 +80,16 @@ function(quorvel_add_exercise name)
     endif()
     set(run_dir "${CMAKE_CURRENT_BINARY_DIR}/quorvel-exercises/${name}")
     file(MAKE_DIRECTORY "${run_dir}")
+    set(sandbox "")
+    if(exercise_SANDBOX)
+        set(sandbox --sandbox)
+    endif()
     add_test(NAME ${name}
-        COMMAND quorvel::view --check --timeout ${timeout} ${message} "$<TARGET_FILE:${name}>"
+        COMMAND quorvel::view --check ${sandbox} --timeout ${timeout} ${message} "$<TARGET_FILE:${name}>"
         WORKING_DIRECTORY "${run_dir}")
+    if(exercise_SANDBOX)
+        set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE ${QUORVEL_EXERCISE_NO_SANDBOX})
+    endif()
     math(EXPR test_timeout "${timeout} + ${QUORVEL_EXERCISE_TIMEOUT_MARGIN}")
     set_tests_properties(${name} PROPERTIES TIMEOUT ${test_timeout})
     if(exercise_LABELS)

@@ -3,10 +3,11 @@
 //
 //   quorvel-view [--html OUT.html] [--format F] [--output FILE] [FILE]
 //   quorvel-view --run [--message-id N | --input FILE] [--timeout S] [--memory MIB]
+//                [--file-size MIB] [--env NAME[=VALUE]]... [--sandbox [--processes N]]
 //                [--html OUT.html] [--source-dir DIR] [--format F] [--output FILE]
 //                -- PROGRAM [ARGS...]
-//   quorvel-view --check [--message-id N | --input FILE] [--timeout S] [--memory MIB]
-//                [-j N] [--shard K/N] [--format F] [--output FILE] PROGRAM...
+//   quorvel-view --check (the same options, but --html and --source-dir)
+//                [-j N] [--shard K/N] PROGRAM...
 //   quorvel-view --version
 //
 // F is text (the default), json, tap, junit or gradescope. --shard K/N sorts
@@ -15,7 +16,8 @@
 //
 // Exit status: 0 shown (with --check: every check passed), 1 malformed
 // stream, 2 usage or file error, 3 a program crashed, timed out, could not
-// start or exited non-zero, 4 (--check only) a check box is red. With
+// start or exited non-zero, 4 (--check only) a check box is red, 5
+// (--sandbox) no sandbox can be made here. With
 // several programs the most serious counts: 3, then 1, then 4. Interrupted
 // by SIGINT or SIGTERM, it stops every program's group and ends by that
 // signal.
@@ -31,49 +33,21 @@
 #include "options.h"
 #include "render.h"
 #include "report.h"
-#include "sandbox.h"
-#include "environment.h"
+#include "runs.h"
 #include "source_line.h"
 
 #include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <csignal>
-#include <ctime>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
-
-constexpr std::size_t stderr_limit = 64 * 1024;
-constexpr double sandbox_probe_seconds = 10;
-
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Now, as ISO 8601 local time without a zone, as JUnit's timestamp has it.
-std::string timestamp_now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    char text[32] = "";
-    if (localtime_r(&now, &local) != nullptr) {
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    }
-    return text;
-}
 
 enum class Read { ok, too_long, failed };
 
@@ -125,131 +99,11 @@ Error host_message(const Options& options, std::string& input) {
     return {Problem::file, "cannot read " + options.input_file};
 }
 
-std::string signal_name(int number) {
-    const char* description = strsignal(number);
-    return "signal " + std::to_string(number) + (description ? std::string(" (") + description + ")" : "");
-}
-
-std::string seconds_text(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", seconds);
-    return text;
-}
-
-// The sandbox of --sandbox, set up once by main.
-SandboxOptions sandbox_settings;
-
-// How the program's run went wrong, or "" when it exited 0.
-std::string program_problem(const std::string& program, const ChildResult& result, const Options& options) {
-    const double timeout = options.timeout;
-    if (!result.start_error.empty()) {
-        return "cannot start " + program + ": " + result.start_error;
-    }
-    if (result.not_started) {
-        return "cannot run " + program + ": " + std::strerror(result.exec_error);
-    }
-    if (result.stopped) {
-        return program + " was stopped: quorvel-view was interrupted";
-    }
-    if (result.timed_out) {
-        return program + " did not finish within " + seconds_text(timeout) + " s and was killed";
-    }
-    if (result.term_signal == SIGXFSZ) {
-        return program + " was stopped: it wrote a file past the limit of " +
-               std::to_string(options.file_size_mib) + " MiB (--file-size)";
-    }
-    if (result.term_signal != 0) {
-        return program + " crashed: " + signal_name(result.term_signal);
-    }
-    if (result.exit_code != 0) {
-        return program + " exited with status " + std::to_string(result.exit_code);
-    }
-    return "";
-}
-
-// Runs a program as the host does, reading its answer as the host would.
-ProgramRun run_one(const std::vector<std::string>& command, const std::string& input,
-                   const Options& options) {
-    ProgramRun run;
-    run.program = command.front();
-    const std::vector<std::string> args(command.begin() + 1, command.end());
-    ChildOptions child;
-    child.timeout_seconds = options.timeout;
-    child.out_limit = exchange_stream_limit;
-    child.err_limit = stderr_limit;
-    child.memory_mib = options.memory_mib;
-    child.file_size_mib = options.file_size_mib;
-    child.stop_fd = interrupt_fd();
-    child.environment = program_environment(environ, options.env);
-    if (options.sandbox) {
-        child.environment.push_back(std::string("HOME=") + sandbox_work_dir);
-        child.environment.push_back(std::string("TMPDIR=") + sandbox_work_dir);
-        child.sandbox = &sandbox_settings;
-    }
-    run.started = timestamp_now();
-    const Clock::time_point start = Clock::now();
-    run.result = run_child(run.program, args, input, child);
-    run.seconds = seconds_since(start);
-    run.problem = program_problem(run.program, run.result, options);
-    if (run.result.out_dropped > 0) {
-        run.view.error = "more than " + std::to_string(exchange_stream_limit) +
-                         " bytes on standard output";
-    } else {
-        run.view = read_as_host(run.result.out);
-    }
-    return run;
-}
-
-// What a report needs of a run once its entry is made: the stream and its
-// parsed document go.
-void release_stream(ProgramRun& run) {
-    std::string().swap(run.result.out);
-    std::string().swap(run.view.document);
-    std::string().swap(run.view.memory);
-    run.view.other.clear();
-    run.view.root = YamlNode{};
-}
-
 bool is_terminal(int fd) { return isatty(fd) == 1; }
 
 bool use_colour() {
     const char* no_colour = std::getenv("NO_COLOR");
     return is_terminal(STDOUT_FILENO) && (no_colour == nullptr || *no_colour == '\0');
-}
-
-// Runs every program, jobs at a time; the runs come back in the order given.
-// On a terminal, standard error shows how many are done.
-std::vector<ProgramRun> run_all(const Options& options, const std::string& input) {
-    std::vector<ProgramRun> runs(options.command.size());
-    const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
-    const std::size_t jobs = std::min<std::size_t>(options.jobs > 0 ? static_cast<unsigned>(options.jobs) : cores,
-                                                   runs.size());
-    std::atomic<std::size_t> next{0};
-    std::size_t done = 0;
-    std::mutex progress;
-    const bool show_progress = is_terminal(STDERR_FILENO);
-    const auto work = [&] {
-        for (std::size_t i = next++; i < runs.size(); i = next++) {
-            runs[i] = run_one({options.command[i]}, input, options);
-            release_stream(runs[i]);
-            const std::lock_guard<std::mutex> lock(progress);
-            ++done;
-            if (show_progress) {
-                std::cerr << "\rquorvel-view: " << done << "/" << runs.size() << " checked" << std::flush;
-            }
-        }
-    };
-    std::vector<std::thread> workers;
-    for (std::size_t j = 0; j < jobs; ++j) {
-        workers.emplace_back(work);
-    }
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
-    if (show_progress) {
-        std::cerr << "\r\x1b[K" << std::flush;
-    }
-    return runs;
 }
 
 // The report in format; seconds: how long the runs took in all.
@@ -417,29 +271,6 @@ int show_one(const Options& options, const std::string& input) {
     return exit_status(ran.problem);
 }
 
-// --sandbox: finds bubblewrap, and makes one sandbox that runs the viewer's
-// own binary, to learn whether namespaces are allowed here.
-Error set_up_sandbox(const Options& options) {
-    sandbox_settings.helper = "/proc/self/exe";
-    sandbox_settings.processes = options.processes;
-    sandbox_settings.file_size_mib = options.file_size_mib;
-    const std::string missing = find_sandbox_tools(sandbox_settings);
-    if (!missing.empty()) {
-        return {Problem::no_sandbox, missing};
-    }
-    ChildOptions probe;
-    probe.sandbox = &sandbox_settings;
-    probe.timeout_seconds = sandbox_probe_seconds;
-    probe.err_limit = stderr_limit;
-    const ChildResult result = run_child(sandbox_settings.helper, {"--version"}, "", probe);
-    if (result.exit_code != 0) {
-        const std::string why = result.err.empty() ? result.start_error : result.err;
-        return {Problem::no_sandbox, "--sandbox: bubblewrap cannot make a sandbox here: " +
-                                         why.substr(0, why.find_last_not_of('\n') + 1)};
-    }
-    return {};
-}
-
 // Runs or reads what the options ask for, and shows or reports it.
 int view_or_run(const Options& options) {
     if (options.check) {
@@ -481,9 +312,6 @@ int view_or_run(const Options& options) {
 // exits before reading all of the message it is sent must not end the viewer
 // when it writes the rest (the write fails with EPIPE instead).
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], sandbox_helper_flag) == 0) {
-        return sandbox_helper_main(argc, argv);
-    }
     std::signal(SIGPIPE, SIG_IGN);
     Options options;
     if (Error error = parse_options(argc, argv, options)) {

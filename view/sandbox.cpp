@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -74,6 +75,13 @@ std::string find_sandbox_tools(SandboxOptions& options) {
     if (options.bwrap.empty()) {
         return "--sandbox needs bubblewrap, and there is no bwrap on PATH (Debian's package bubblewrap)";
     }
+    char self[PATH_MAX] = {};
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    const std::string viewer(self, length > 0 ? static_cast<std::size_t>(length) : 0);
+    options.helper = viewer.substr(0, viewer.rfind('/') + 1) + sandbox_helper_name;
+    if (access(options.helper.c_str(), R_OK) != 0) {
+        return "--sandbox needs " + options.helper + ", which is missing";
+    }
     options.setpriv.clear();
     if (geteuid() == 0) {
         options.setpriv = look_up("setpriv");
@@ -137,7 +145,7 @@ bool SandboxRun::prepare(const SandboxOptions& options, const std::string& progr
         "--perms", "0555", "--file", number(program_fd), sandbox_program,
         "--size", std::to_string(options.file_size_mib * mebibyte * tmpfs_per_file_size),
         "--tmpfs", sandbox_work_dir, "--chdir", sandbox_work_dir, "--json-status-fd", number(json[1]),
-        sandbox_helper, sandbox_helper_flag, number(status[1]), std::to_string(options.processes),
+        sandbox_helper, number(status[1]), std::to_string(options.processes),
         std::to_string(options.file_size_mib * mebibyte), "--", sandbox_program};
     command_.insert(command_.end(), sandbox.begin(), sandbox.end());
     command_.insert(command_.end(), args.begin(), args.end());

@@ -1,8 +1,8 @@
 // quorvel-view --sandbox: each program runs in a sandbox of bubblewrap's, as
 // an unprivileged user, with new user, PID, network, IPC and UTS namespaces,
 // read-only /usr, a few /etc files, and an empty tmpfs of its own as working
-// directory. A small helper of the viewer's own (its binary in helper mode)
-// runs inside: it sets the process and file size limits, starts the
+// directory. A small helper of the viewer's own (quorvel-sandbox-helper,
+// beside quorvel-view) runs inside: it sets the process and file size limits, starts the
 // program, and tells the viewer how it ended, so that "crashed" and "not
 // started" mean what they mean without a sandbox.
 #ifndef QUORVEL_VIEW_SANDBOX_H
@@ -20,20 +20,21 @@ inline constexpr unsigned sandbox_user = 65534;
 inline constexpr char sandbox_program[] = "/program";
 inline constexpr char sandbox_helper[] = "/quorvel-helper";
 inline constexpr char sandbox_work_dir[] = "/work";
-// The helper's mode: quorvel-view --sandbox-helper STATUS_FD PROCESSES
-// FILE_BYTES -- PROGRAM [ARGS...].
-inline constexpr char sandbox_helper_flag[] = "--sandbox-helper";
+// The helper's name, beside the viewer's binary; it runs as
+// quorvel-sandbox-helper STATUS_FD PROCESSES FILE_BYTES -- PROGRAM [ARGS...].
+inline constexpr char sandbox_helper_name[] = "quorvel-sandbox-helper";
 
 struct SandboxOptions {
     std::string bwrap;          // bubblewrap's path
     std::string setpriv;        // util-linux's setpriv, when the viewer runs as root; "" otherwise
-    std::string helper;         // the viewer's binary, which has the helper mode
+    std::string helper;         // quorvel-sandbox-helper
     std::size_t processes = 64;      // RLIMIT_NPROC inside, threads included
     std::size_t file_size_mib = 64;  // RLIMIT_FSIZE inside; the tmpfs holds four times as much
 };
 
-// Finds bwrap on PATH (and setpriv, when the viewer runs as root) into
-// options; "" when found, else why there can be no sandbox.
+// Finds bwrap on PATH (setpriv too, when the viewer runs as root) and the
+// helper beside the viewer's own binary into options; "" when found, else
+// why there can be no sandbox.
 std::string find_sandbox_tools(SandboxOptions& options);
 
 // One program's sandbox: made before the fork (files opened by the viewer
@@ -79,9 +80,5 @@ struct HelperRecord {
 };
 inline constexpr int helper_exec_failed = 1;
 inline constexpr int helper_waited = 2;
-
-// The helper mode's main, for quorvel-view's main: argv as given to it.
-// Returns the helper's exit status.
-int sandbox_helper_main(int argc, char** argv);
 
 #endif

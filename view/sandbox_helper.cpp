@@ -1,5 +1,6 @@
-// The sandbox's helper: quorvel-view's binary, started by bubblewrap as the
-// sandbox's PID 1 (so that the program can neither kill it nor outlive it).
+// quorvel-sandbox-helper, the sandbox's helper: a small program installed
+// beside quorvel-view, copied into each sandbox and started by bubblewrap as
+// the sandbox's PID 1 (so that the program can neither kill it nor outlive it).
 // It sets the process and file size limits, starts the program with
 // SIGTERM's default action back (bubblewrap and the helper run with SIGTERM
 // ignored, so that the viewer's SIGTERM at a time-out reaches only the
@@ -51,15 +52,15 @@ int wait_for(pid_t program) {
 
 }  // namespace
 
-int sandbox_helper_main(int argc, char** argv) {
-    // argv: quorvel-view --sandbox-helper STATUS_FD PROCESSES FILE_BYTES -- PROGRAM [ARGS...]
-    constexpr int program_at = 6;
+// argv: quorvel-sandbox-helper STATUS_FD PROCESSES FILE_BYTES -- PROGRAM [ARGS...]
+int main(int argc, char** argv) {
+    constexpr int program_at = 5;
     if (argc <= program_at || std::strcmp(argv[program_at - 1], "--") != 0) {
         return exit_helper_usage;
     }
-    const int status_fd = std::atoi(argv[2]);
-    set_limit(RLIMIT_NPROC, std::strtoull(argv[3], nullptr, 10));
-    set_limit(RLIMIT_FSIZE, std::strtoull(argv[4], nullptr, 10));
+    const int status_fd = std::atoi(argv[1]);
+    set_limit(RLIMIT_NPROC, std::strtoull(argv[2], nullptr, 10));
+    set_limit(RLIMIT_FSIZE, std::strtoull(argv[3], nullptr, 10));
     int exec_report[2];
     if (pipe2(exec_report, O_CLOEXEC) != 0) {
         return exit_helper_failed;
