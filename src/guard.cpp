@@ -4,6 +4,7 @@
 #include "guard.h"
 
 #include "boxes.h"
+#include "fault_points.h"
 #include "fatal_signals.h"
 #include "signal_safe.h"
 #include "sanitizers.h"
@@ -44,7 +45,7 @@ void release_standard_output() {
     std::setvbuf(stdout, nullptr, run_state.stdout_was_line_buffered ? _IOLBF : _IOFBF, BUFSIZ);
     std::clearerr(stdout);
     std::cout.clear();
-    dup2(run_state.host_out, STDOUT_FILENO);
+    checked::dup2(run_state.host_out, STDOUT_FILENO);
 }
 
 void close_fd(int& fd) {
@@ -57,7 +58,7 @@ void close_fd(int& fd) {
 void stop_guarding() {
     run_state.guarding = false;
     restore_fatal_signal_actions();
-    sigaltstack(&previous_alternate_stack, nullptr);
+    checked::sigaltstack(&previous_alternate_stack, nullptr);
     std::set_terminate(run_state.previous_terminate);
     release_standard_output();
     close_fd(run_state.kept_out);
@@ -121,12 +122,12 @@ void on_exit_status(int status, void* /*unused*/) {
 // any failure standard output stays as it is.
 void keep_standard_output() {
     int ends[2];
-    if (run_state.host_out < 0 || pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (run_state.host_out < 0 || checked::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
         return;
     }
-    fcntl(ends[1], F_SETPIPE_SZ, kept_output_limit);  // may be refused: the pipe keeps its size
-    const int limit = fcntl(ends[0], F_GETPIPE_SZ);
-    if (limit <= 0 || dup2(ends[1], STDOUT_FILENO) < 0) {
+    checked::set_pipe_size(ends[1], kept_output_limit);  // may be refused: the pipe keeps its size
+    const int limit = checked::pipe_size(ends[0]);
+    if (limit <= 0 || checked::dup2(ends[1], STDOUT_FILENO) < 0) {
         close(ends[0]);
         close(ends[1]);
         return;
@@ -144,7 +145,7 @@ void install_signal_handlers() {
     stack_t stack{};
     stack.ss_sp = alternate_stack;
     stack.ss_size = sizeof alternate_stack;
-    sigaltstack(&stack, &previous_alternate_stack);
+    checked::sigaltstack(&stack, &previous_alternate_stack);
     struct sigaction action {};
     action.sa_sigaction = on_fatal_signal;
     action.sa_flags = SA_ONSTACK | SA_SIGINFO;
@@ -199,13 +200,13 @@ void start_guarding() {
     }
     run_state.owner = getpid();
     if (!run_state.exit_hook_installed) {
-        run_state.exit_hook_installed = on_exit(on_exit_status, nullptr) == 0;
+        run_state.exit_hook_installed = checked::on_exit(on_exit_status, nullptr) == 0;
     }
     Boxes().commit_document();
     run_state.where_ready = prepare_where_lookup();
     watch_sanitizers();
     flush_exercise_output();
-    run_state.host_out = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    run_state.host_out = checked::duplicate_above(STDOUT_FILENO, STDERR_FILENO + 1);
     keep_standard_output();
     run_state.previous_terminate = std::set_terminate(on_terminate);
     install_signal_handlers();

@@ -1,6 +1,7 @@
 // The run: init() frames the host's message, reads its id and archives it;
 // quit() and terminate() write the answer. The public globals live here.
 #include "boxes.h"
+#include "fault_points.h"
 #include "guard.h"
 #include "signal_safe.h"
 #include "warnings.h"
@@ -42,8 +43,8 @@ bool is_mode(const char* mode, const char* name) {
 // Writes the archive input/<id>.txt; warns when it cannot.
 void store_input() {
     struct stat info {};
-    if (stat(input_directory, &info) != 0 || !S_ISDIR(info.st_mode)) {
-        if (mkdir(input_directory, input_directory_mode) == -1) {
+    if (checked::stat(input_directory, &info) != 0 || !S_ISDIR(info.st_mode)) {
+        if (checked::mkdir(input_directory, input_directory_mode) == -1) {
             warn_init(std::string("unable to create directory ") + input_directory);
             return;
         }
@@ -95,7 +96,15 @@ void release_image() {
 // stdio or std::cout can lose or split the stream; nothing once silenced.
 void write_out(const char* data, std::size_t size) {
     if (!run_state.output_silenced) {
-        write_all(stream_out(), data, size);
+        write_stream_part(data, size);
+    }
+}
+
+// The host got part of the stream (a write failed): say so, since nothing
+// in what it got does.
+void warn_if_stream_cut() {
+    if (run_state.stream_error != 0) {
+        warn(std::string("the answer could not be written in full: ") + std::strerror(run_state.stream_error) + ".");
     }
 }
 
@@ -155,6 +164,7 @@ void terminate(const char* image, const char* document) {
     }
     if (run_image && claimed) {
         finish_stream();
+        warn_if_stream_cut();
     }
     if (run_image) {
         end_guard();
@@ -188,6 +198,7 @@ void quit(const char* mode) {
     if (claimed) {
         close_host_output();
         finish_stream();
+        warn_if_stream_cut();
     }
     release_image();
 }

@@ -70,6 +70,7 @@ struct RunState {
     std::atomic<pthread_t> stream_claimer{};  // the thread that claimed it
     std::atomic<bool> stream_done{false};     // and has written it (or had nothing to write)
     bool where_ready = false;                 // the fault's where can be looked up
+    int stream_error = 0;                     // why the stream could not be written in full, or 0
     bool output_silenced = false;  // terminate() of a null document: nothing more is written
     int host_out = -1;             // the host's standard output, saved by init()
     int kept_out = -1;             // the pipe that keeps the exercise's output: reading end

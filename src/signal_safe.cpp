@@ -2,6 +2,7 @@
 #include "signal_safe.h"
 
 #include "fatal_signals.h"
+#include "fault_points.h"
 #include "text_width.h"
 #include "where.h"
 
@@ -113,7 +114,6 @@ std::size_t compose_fault_box(std::string_view text, bool with_where, const Comm
 // box on, with one more box holding text and its where when they fit, or
 // text alone when only that fits.
 void write_fault_stream(std::string_view text, std::string_view where) {
-    const int fd = stream_out();
     const char* const image = run_state.image;
     const char* const document = run_state.document;
     const Commit done = last_commit();
@@ -124,23 +124,23 @@ void write_fault_stream(std::string_view text, std::string_view where) {
         box_size = compose_fault_box(box_text, false, done);
     }
     if (document != nullptr) {
-        write_all(fd, document, done.length);
-        write_all(fd, fault_box, box_size);
+        write_stream_part(document, done.length);
+        write_stream_part(fault_box, box_size);
     }
-    write_text(fd, quorvel_separator);
+    write_stream_part(quorvel_separator, quorvel_separator_length);
     if (image == nullptr) {
         return;
     }
     if (box_size == 0) {
-        write_all(fd, image, static_cast<std::size_t>(quorvel_memory_size));
+        write_stream_part(image, static_cast<std::size_t>(quorvel_memory_size));
         return;
     }
     const auto at = static_cast<std::size_t>(done.text_pos);
-    write_all(fd, image, at);
-    write_text(fd, box_text);
-    write_all(fd, "", 1);
+    write_stream_part(image, at);
+    write_stream_part(box_text.data(), box_text.size());
+    write_stream_part("", 1);
     const std::size_t after = at + box_text.size() + 1;
-    write_all(fd, image + after, static_cast<std::size_t>(quorvel_memory_size) - after);
+    write_stream_part(image + after, static_cast<std::size_t>(quorvel_memory_size) - after);
 }
 
 const char* signal_text(int signal) {
@@ -206,21 +206,40 @@ std::size_t compose_box(char* out, std::size_t room, const BoxFields& box) {
     return w.size;
 }
 
-void write_all(int fd, const char* data, std::size_t size) {
+bool write_all(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = write(fd, data, size);
+        const ssize_t n = write(fd, data, checked::write_size(size));
         if (n < 0 && errno == EINTR) {
             continue;
         }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A non-blocking descriptor that is full: wait, as a blocking
+            // write would, for as long as the reader takes.
+            pollfd room{fd, POLLOUT, 0};
+            if (poll(&room, 1, -1) < 0 && errno != EINTR) {
+                return false;
+            }
+            continue;
+        }
         if (n <= 0) {
-            return;
+            return false;
         }
         data += n;
         size -= static_cast<std::size_t>(n);
     }
+    return true;
 }
 
 void write_text(int fd, std::string_view text) { write_all(fd, text.data(), text.size()); }
+
+void write_stream_part(const char* data, std::size_t size) {
+    if (run_state.stream_error != 0) {
+        return;  // the stream is cut: the host must not find a whole one
+    }
+    if (!write_all(stream_out(), data, size)) {
+        run_state.stream_error = errno != 0 ? errno : EIO;
+    }
+}
 
 bool in_owner() { return run_state.owner == 0 || run_state.owner == getpid(); }
 

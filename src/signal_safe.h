@@ -86,9 +86,16 @@ struct BoxFields {
 // the layout of a box.
 std::size_t compose_box(char* out, std::size_t room, const BoxFields& box);
 
-// write(2) until all is written or it fails for good.
-void write_all(int fd, const char* data, std::size_t size);
+// write(2) until all is written or it fails for good (false, errno set).
+// A descriptor that is non-blocking and full is waited for with poll(), as
+// a blocking write would wait; EINTR is tried again.
+bool write_all(int fd, const char* data, std::size_t size);
 void write_text(int fd, std::string_view text);
+
+// One piece of the exchange stream, to the host's standard output. Once a
+// piece could not be written in full, nothing more is: the host then finds
+// the stream cut, never a shorter one that looks whole.
+void write_stream_part(const char* data, std::size_t size);
 
 // Publishes the state after a whole box, after its bytes: a thread or a
 // signal handler that reads the commit sees them too.

@@ -2,6 +2,7 @@
 // See where.h.
 #include "where.h"
 
+#include "fault_points.h"
 #include "signal_safe.h"
 #include "text_width.h"
 
@@ -89,10 +90,10 @@ std::size_t compose_where(WhereRecord& record, char* out, std::size_t size) {
 
 std::size_t find_where(std::uintptr_t pc, char* out, std::size_t size) {
     int ends[2];
-    if (!run_state.where_ready || pipe2(ends, O_CLOEXEC) != 0) {
+    if (!run_state.where_ready || checked::pipe2(ends, O_CLOEXEC) != 0) {
         return 0;
     }
-    const pid_t child = _Fork();
+    const pid_t child = checked::fork_for_lookup();
     if (child == 0) {
         close(ends[0]);
         look_up_where_in_child(pc, ends[1]);

@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -297,6 +301,51 @@ TEST(Faults, ResultsReachTheHost) {
         expect_err(c, result);
         expect_answer(c, result);
     }
+}
+
+// A host that hands the exercise a non-blocking pipe, and reads it slowly:
+// the stream (a full document, about 100,000 bytes, far more than the pipe
+// holds) still arrives whole, as through a blocking one.
+TEST(Faults, ANonBlockingHostGetsTheWholeStream) {
+    constexpr int pipe_bytes = 4096;
+    constexpr int checks_made = 400;
+    int in[2];
+    int out[2];
+    ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    fcntl(out[1], F_SETPIPE_SZ, pipe_bytes);
+    ASSERT_EQ(fcntl(out[1], F_SETFL, O_NONBLOCK), 0);
+    const std::string exercise = SCRIPTED_EXERCISE;
+    const std::string repeat = "repeat:" + std::to_string(checks_made);
+    char* const argv[] = {const_cast<char*>(exercise.c_str()), const_cast<char*>("@null"),
+                          const_cast<char*>("@null"), const_cast<char*>(repeat.c_str()), nullptr};
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        execv(argv[0], argv);
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    const std::string message = full_stream("message_id: 1", "");
+    ASSERT_EQ(write(in[1], message.data(), message.size()), static_cast<ssize_t>(message.size()));
+    close(in[1]);
+    std::string stream;
+    char chunk[pipe_bytes];
+    for (ssize_t n = 0; (n = read(out[0], chunk, sizeof chunk)) != 0;) {
+        if (n > 0) {
+            stream.append(chunk, static_cast<std::size_t>(n));
+        }
+        usleep(1000);  // a slow reader: the exercise finds the pipe full again and again
+    }
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const ChildResult blocking = run_exercise(message, {"@null", "@null", repeat});
+    EXPECT_GT(stream.size(), 16U * pipe_bytes);
+    EXPECT_TRUE(same_bytes(stream, blocking.out));
 }
 
 // Checks and array displays from several threads make whole boxes with
