@@ -5,11 +5,11 @@
 // write, open, poll, malloc, sigaction...); these are the ones it does not
 // wrap, or that only the library's own call should fail. In every other
 // build each is the call itself, and fiu-local.h compiles the points to
-// nothing.
+// nothing. fault/ holds the macro and libfiu's fiu-local.h.
 #ifndef QUORVEL_SRC_FAULT_POINTS_H
 #define QUORVEL_SRC_FAULT_POINTS_H
 
-#include "fiu-local.h"
+#include "fault_point.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -17,14 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-
-// Returns result with errno set to error when the point name fails.
-#define QUORVEL_FAULT_POINT(name, error, result) \
-    fiu_do_on(name, {                            \
-        errno = (error);                         \
-        return (result);                         \
-    })
+#include <cstddef>
 
 namespace quorvel_internal::checked {
 

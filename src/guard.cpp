@@ -7,6 +7,7 @@
 #include "fault_points.h"
 #include "fatal_signals.h"
 #include "signal_safe.h"
+#include "warnings.h"
 #include "sanitizers.h"
 #include "where.h"
 
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <iostream>
 
@@ -174,6 +176,10 @@ void settle_kept_output(bool nothing_sent) {
     }
     char head[kept_preview_size + 1];
     const KeptOutput kept = pass_on_kept_output(STDERR_FILENO, head, sizeof head);
+    if (kept.read_error != 0) {
+        warn(std::string("what the exercise printed could not be read back in full: ") +
+             std::strerror(kept.read_error) + ".");
+    }
     if (kept.total == 0) {
         return;
     }

@@ -278,6 +278,9 @@ KeptOutput pass_on_kept_output(int fd, char* head, std::size_t head_size) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
+        if (n < 0 && errno != EAGAIN) {
+            kept.read_error = errno;  // what is left in the pipe is lost
+        }
         if (n <= 0) {
             break;
         }
@@ -289,6 +292,8 @@ KeptOutput pass_on_kept_output(int fd, char* head, std::size_t head_size) {
         kept.total += size;
         last = copy_chunk[size - 1];
     }
+    // A pipe that held all it can was full, whatever poll said.
+    kept.reached_limit = kept.reached_limit || kept.total >= run_state.kept_limit;
     if (kept.reached_limit) {
         Writer line{cut_line, sizeof cut_line};
         line.put(last == '\n' ? "" : "\n");

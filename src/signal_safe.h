@@ -129,6 +129,7 @@ int stream_out();
 struct KeptOutput {
     std::size_t total = 0;
     bool reached_limit = false;
+    int read_error = 0;  // why the pipe could not be read to its end, or 0
 };
 
 // Moves what the exercise printed so far to fd; its first head_size bytes

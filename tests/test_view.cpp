@@ -456,6 +456,18 @@ TEST(View, LabelsFitTheirBoxesInChromium) {
     }
 }
 
+// A report that cannot be written in full, here to a full disk, is an
+// error with a message, in every format.
+TEST(View, SaysWhenStandardOutputFails) {
+    for (const char* format : {"text", "json", "tap", "junit", "gradescope"}) {
+        SCOPED_TRACE(format);
+        const ChildResult result = run_child(
+            "sh", {"-c", "exec \"$0\" --check --format \"$1\" -- \"$2\" >/dev/full", viewer, format, HELLO_EXERCISE}, "");
+        EXPECT_EQ(result.exit_code, 2);
+        EXPECT_EQ(result.err, "quorvel-view: cannot write standard output: No space left on device\n");
+    }
+}
+
 TEST(View, TellsItsVersionAndHelp) {
     const ChildResult result = run_child(viewer, {"--version"}, "");
     EXPECT_EQ(result.exit_code, 0);

@@ -1,5 +1,6 @@
 #include "child_process.h"
 
+#include "fault_point.h"
 #include "process_group.h"
 #include "start_program.h"
 
@@ -26,6 +27,13 @@ constexpr int watch_slice_ms = 20;  // how often a group is looked at while it w
 using Clock = std::chrono::steady_clock;
 
 void set_non_blocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// A descriptor that is readable once pid exits; -1 where the kernel has
+// none (before Linux 5.3), and the run then looks at the child in turns.
+int open_pidfd(pid_t pid) {
+    QUORVEL_FAULT_POINT("viewer/pidfd_open", ENOSYS, -1);
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+}
 
 Clock::time_point after(double seconds) {
     return Clock::now() +
@@ -230,7 +238,7 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     run.in = started.in;
     run.out = started.out;
     run.err = started.err;
-    run.pidfd = static_cast<int>(syscall(SYS_pidfd_open, run.pid, 0));
+    run.pidfd = open_pidfd(run.pid);
     set_non_blocking(run.in);
     set_non_blocking(run.out);
     set_non_blocking(run.err);

@@ -28,6 +28,7 @@
 // the rest counted; --input is at most image_size bytes, what the library
 // reads.
 #include "child_process.h"
+#include "fault_point.h"
 #include "exchange.h"
 #include "interrupt.h"
 #include "options.h"
@@ -40,8 +41,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -120,11 +123,27 @@ std::string report(const std::string& format, const std::vector<ProgramRun>& run
     return format == "junit" ? report_junit(runs) : report_text(runs);
 }
 
+// Writes text to standard output, all of it or an error that says why not
+// (a full disk, a closed pipe): a report cut short is never a success.
+Error write_standard_output(const std::string& text) {
+    std::cout.flush();
+    for (std::size_t written = 0; written < text.size();) {
+        const ssize_t n = write(STDOUT_FILENO, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return {Problem::file, std::string("cannot write standard output: ") + std::strerror(n < 0 ? errno : EIO)};
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
 // Writes text to --output, or to standard output without one.
 Error write_output(const Options& options, const std::string& text) {
     if (options.output.empty()) {
-        std::cout << text;
-        return {};
+        return write_standard_output(text);
     }
     std::ofstream file(options.output, std::ios::binary | std::ios::trunc);
     file << text;
@@ -247,8 +266,9 @@ int show_one(const Options& options, const std::string& input) {
         ran = read_stream(options.file, stream);
         view = ran ? HostView{} : read_as_host(stream);
     }
-    if (!shown.empty()) {
-        std::cout << shown;
+    if (Error written = write_standard_output(shown)) {
+        report_error(written);
+        return exit_status(written.problem);
     }
     if (ran) {
         report_error(ran);
@@ -269,6 +289,13 @@ int show_one(const Options& options, const std::string& input) {
         return exit_status(written.problem);
     }
     return exit_status(ran.problem);
+}
+
+// Orphans of a program's group come to the viewer, which reaps them; where
+// that is refused, they go to init, and a run still ends with its program.
+int become_subreaper() {
+    QUORVEL_FAULT_POINT("viewer/prctl", EINVAL, -1);
+    return prctl(PR_SET_CHILD_SUBREAPER, 1);
 }
 
 // Runs or reads what the options ask for, and shows or reports it.
@@ -327,8 +354,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.run || options.check) {
-        // Orphans of a program's group come to the viewer, which reaps them.
-        prctl(PR_SET_CHILD_SUBREAPER, 1);
+        become_subreaper();
         watch_interrupts();
     }
     if (options.sandbox) {

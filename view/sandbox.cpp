@@ -1,6 +1,7 @@
 #include "sandbox.h"
 
 #include "child_process.h"
+#include "fault_point.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -53,6 +54,7 @@ std::string look_up(const std::string& name) {
 
 // A descriptor of an anonymous file that holds text, read from its start.
 int data_file(const char* name, const char* text) {
+    QUORVEL_FAULT_POINT("viewer/memfd_create", EMFILE, -1);
     const int fd = memfd_create(name, MFD_CLOEXEC);
     const std::size_t size = std::strlen(text);
     if (fd >= 0 && (write(fd, text, size) != static_cast<ssize_t>(size) || lseek(fd, 0, SEEK_SET) != 0)) {

@@ -1,5 +1,7 @@
 #include "start_program.h"
 
+#include "fault_point.h"
+
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <sys/resource.h>
@@ -100,6 +102,12 @@ bool not_started(ChildResult& result, const char* call, int error, std::initiali
     return false;
 }
 
+// The runner's pipes.
+int make_pipe(int ends[2]) {
+    QUORVEL_FAULT_POINT("viewer/pipe2", EMFILE, -1);
+    return pipe2(ends, O_CLOEXEC);
+}
+
 }  // namespace
 
 void close_fd(int& fd) {
@@ -115,8 +123,7 @@ bool start_program(const std::vector<std::string>& command, const ChildOptions& 
     int out_pipe[2] = {-1, -1};
     int err_pipe[2] = {-1, -1};
     int report[2] = {-1, -1};
-    if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
-        pipe2(err_pipe, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0) {
+    if (make_pipe(in_pipe) != 0 || make_pipe(out_pipe) != 0 || make_pipe(err_pipe) != 0 || make_pipe(report) != 0) {
         return not_started(result, "pipe", errno, {in_pipe, out_pipe, err_pipe, report});
     }
     static const std::vector<int> none;

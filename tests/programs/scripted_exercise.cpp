@@ -17,6 +17,8 @@
 //   repeat:N                         N checks check_equal(i, i)
 //   box:TEXT:BG:W:H:FONT:COLOR:BORDER  text_in_box
 //   id                               prints "id=N starting=B" to stderr
+//   descriptors                      prints "descriptors: N", how many are
+//                                    open, to stderr
 //   quit:MODE                        an extra quit
 //   append:TEXT                      appends TEXT to the document itself
 //   terminate:empty                  terminate() of an image of its own
@@ -83,6 +85,7 @@
 #include <quorvel/primitives.h>
 #include <quorvel/quorvel.h>
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -458,6 +461,12 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
         }
     } else if (op == "box") {
         text_in_box(f[1], f[2], std::stoi(f[3]), std::stoi(f[4]), std::stoi(f[5]), f[6], f[7]);
+    } else if (op == "descriptors") {
+        int open = 0;
+        for (int fd = 0; fd < 1024; ++fd) {
+            open += fcntl(fd, F_GETFD) >= 0 ? 1 : 0;
+        }
+        std::cerr << "descriptors: " << open << std::endl;
     } else if (op == "id") {
         std::cerr << "id=" << incoming_message_id << " starting=" << just_starting() << "\n";
     } else if (op == "quit") {
