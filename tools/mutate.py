@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Mutation check: how many planted single-token faults the test suite catches.
 
-    tools/mutate.py [--seed S] [--count N] [--work DIR] [--timeout T] [--list]
+    tools/mutate.py [--seed S] [--count N] [--only FILE:LINE]... [--work DIR] [--timeout T] [--list]
 
 From the seed, picks N single-token mutants of the library's sources (src/)
 and the stand-in primitives (primitives/): a comparison or boolean operator
@@ -9,11 +9,15 @@ swapped, ++ and -- swapped, an integer constant moved by one, a true or false
 flipped. Comments, strings, preprocessor lines and static_assert are left
 alone, and so are '<' and '>' that are not written as comparisons (' < ').
 
+--only FILE:LINE takes every mutant of that line instead (again and again
+for more lines), such as --only src/guard.cpp:133.
 The tree is copied once into a scratch directory (DIR, or a new temporary
 one); the working tree is never touched. In the copy each mutant is applied
 in turn, the ASan+UBSan preset (ci-gcc-asan) is rebuilt and ctest runs with a
-per-test limit of T seconds (default 60), stopping at the first failure. A
-mutant is killed when a test fails, survives when all pass, and is
+per-test limit of T seconds (default 60), stopping at the first failure;
+when those tests all pass, the fault-injection table runs in the ci-faults
+build (libfiu's fault points), whose rows reach the paths of failing system
+calls. A mutant is killed when a test fails, survives when all pass, and is
 stillborn when it does not compile (warnings are errors there): stillborn
 mutants do not count.
 
@@ -36,6 +40,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SOURCES = ("src", "primitives")
 EQUIVALENT = os.path.join(ROOT, "tools", "mutate-equivalent.txt")
 PRESET = "ci-gcc-asan"
+FAULT_PRESET = "ci-faults"
 SWAPS = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "==",
          "&&": "||", "||": "&&", "++": "--", "--": "++", "true": "false", "false": "true"}
 COMPARISONS = ("<", "<=", ">", ">=")
@@ -144,13 +149,16 @@ def copy_tree(work):
     shutil.copytree(ROOT, work, ignore=ignore, dirs_exist_ok=True)
 
 
-def build(work):
-    return run(["cmake", "--build", "--preset", PRESET], work)
+def build(work, preset=PRESET):
+    return run(["cmake", "--build", "--preset", preset], work)
 
 
 def tests_pass(work, timeout):
     command = ["ctest", "--preset", PRESET, "--timeout", str(timeout), "--stop-on-failure", "-LE", "package"]
-    return run(command, work)
+    if not run(command, work):
+        return False
+    faults = ["ctest", "--preset", FAULT_PRESET, "--timeout", str(timeout * 10), "--stop-on-failure"]
+    return not build(work, FAULT_PRESET) or run(faults, work)
 
 
 def try_mutant(work, mutant, timeout):
@@ -176,10 +184,16 @@ def main():
     parser.add_argument("--work", help="scratch directory (default: a new temporary one)")
     parser.add_argument("--timeout", type=int, default=60, help="seconds a test may take")
     parser.add_argument("--list", action="store_true", help="print the chosen mutants and stop")
+    parser.add_argument("--only", action="append", default=[], metavar="FILE:LINE",
+                        help="every mutant of this line instead of a sample")
     options = parser.parse_args()
 
     candidates = all_mutants(ROOT)
-    chosen = random.Random(options.seed).sample(candidates, min(options.count, len(candidates)))
+    if options.only:
+        wanted = set(options.only)
+        chosen = [m for m in candidates if "%s:%d" % (m.path, m.line) in wanted]
+    else:
+        chosen = random.Random(options.seed).sample(candidates, min(options.count, len(candidates)))
     chosen.sort(key=lambda m: (m.path, m.offset))  # one file's mutants together: fewer rebuilds
     print("%d mutants of %d candidates (seed %d)" % (len(chosen), len(candidates), options.seed))
     if options.list:
@@ -190,7 +204,8 @@ def main():
     work = options.work or tempfile.mkdtemp(prefix="quorvel-mutate-")
     started = time.time()
     copy_tree(work)
-    if not (run(["cmake", "--preset", PRESET], work) and build(work) and tests_pass(work, options.timeout)):
+    if not (run(["cmake", "--preset", PRESET], work) and run(["cmake", "--preset", FAULT_PRESET], work) and
+            build(work) and tests_pass(work, options.timeout)):
         print("the unmutated tree does not build or pass its tests in %s" % work)
         return 1
     equivalent = equivalent_keys()
