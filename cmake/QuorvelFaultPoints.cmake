@@ -13,7 +13,7 @@ if(QUORVEL_FAULT_POINTS)
         PATH_SUFFIXES fiu)
     if(NOT QUORVEL_FIU_INCLUDE_DIR OR NOT QUORVEL_FIU_LIBRARY OR NOT QUORVEL_FIU_PRELOAD)
         message(FATAL_ERROR "QUORVEL_FAULT_POINTS needs libfiu: install Debian's libfiu-dev and "
-            "fiu-utils (tools/install-deps.sh faults does).")
+            "fiu-utils (tools/install-deps.sh ci does).")
     endif()
 endif()
 

@@ -8,13 +8,15 @@
 #                                   with prove, the python readers of the
 #                                   previewer's reports, and libxml2 and
 #                                   nlohmann-json that check them in the
-#                                   fuzz target, and groff for the manual
-#                                   pages (the default)
+#                                   fuzz target, groff for the manual pages,
+#                                   and bubblewrap for --sandbox's tests
+#                                   (the default)
 #   tools/install-deps.sh bench     the tests' needs, and the benchmarks'
 #   tools/install-deps.sh ci        everything .ci/run uses: the tests' needs,
 #                                   clang with its sanitizer and libFuzzer
-#                                   runtimes, valgrind, and Chromium (a test
-#                                   lays out the HTML preview with it)
+#                                   runtimes, valgrind, Chromium (a test
+#                                   lays out the HTML preview with it), and
+#                                   libfiu for the fault-injection table
 #
 # Says nothing and asks no package index when everything is there. Runs
 # apt-get as root, through sudo otherwise; where neither can be done, prints
@@ -23,9 +25,9 @@ set -euo pipefail
 
 example=(cmake make g++ pkg-config libyaml-dev libcli11-dev)
 tests=("${example[@]}" libgtest-dev libgmock-dev perl python3-jsonschema python3-junitparser libxml2-dev
-    nlohmann-json3-dev groff-base)
+    nlohmann-json3-dev groff-base bubblewrap)
 bench=("${tests[@]}" valgrind)
-ci=("${bench[@]}" clang libclang-rt-14-dev chromium)
+ci=("${bench[@]}" clang libclang-rt-14-dev chromium libfiu-dev fiu-utils)
 
 scope=${1:-tests}
 case "$scope" in
