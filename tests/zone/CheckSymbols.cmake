@@ -14,13 +14,19 @@ foreach(line IN LISTS lines)
     endif()
 endforeach()
 
+# nm's listing of object with option into output.
+function(symbols option object output)
+    execute_process(COMMAND "${NM}" ${option} "${object}"
+        RESULT_VARIABLE status OUTPUT_VARIABLE listing ERROR_VARIABLE errors)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "${NM} ${option} ${object} failed: ${errors}")
+    endif()
+    set(${output} "${listing}" PARENT_SCOPE)
+endfunction()
+
 # What the zone's own objects define, which each of them may use.
 foreach(object IN LISTS OBJECTS)
-    execute_process(COMMAND "${NM}" --defined-only "${object}"
-        RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors)
-    if(NOT status EQUAL 0)
-        message(FATAL_ERROR "${NM} --defined-only ${object} failed: ${errors}")
-    endif()
+    symbols(--defined-only "${object}" output)
     string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n]+" defined "${output}")
     foreach(entry IN LISTS defined)
         string(REGEX REPLACE "^[0-9a-f]+ [A-Za-z] " "" symbol "${entry}")
@@ -30,11 +36,7 @@ endforeach()
 
 set(forbidden "")
 foreach(object IN LISTS OBJECTS)
-    execute_process(COMMAND "${NM}" -u "${object}"
-        RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors)
-    if(NOT status EQUAL 0)
-        message(FATAL_ERROR "${NM} -u ${object} failed: ${errors}")
-    endif()
+    symbols(-u "${object}" output)
     string(REGEX MATCHALL "U [^\n]+" undefined "${output}")
     foreach(entry IN LISTS undefined)
         string(REGEX REPLACE "^U |@.*$" "" symbol "${entry}")
