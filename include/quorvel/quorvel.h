@@ -298,6 +298,13 @@ void terminate(const char* mem, const char* yaml);
 // settles the kept standard output (see the top); once the stream is
 // written it restores standard output, the signal dispositions and the
 // terminate handler.
+// A standard output that is non-blocking and full is waited for, as a
+// blocking one would be. When a write of the stream fails for good, nothing
+// more of it is written (the host finds it cut, never a shorter stream that
+// looks whole) and quit() warns: "Warning:  the answer could not be written
+// in full: <reason>." When the kept standard output cannot be read back to
+// its end: "Warning:  what the exercise printed could not be read back in
+// full: <reason>."
 void quit(const char* mode);
 
 // ----- View boxes ------------------------------------------------------------
