@@ -164,7 +164,7 @@ int on_pcinfo(void* data, std::uintptr_t /*pc*/, const char* file, int line, con
     }
     lookup.has_debug_information = true;
     const std::string name = function != nullptr ? demangled(function) : std::string();
-    if (line <= 0 || foreign_source(file) || starts_with_any(name, foreign_prefixes)) {
+    if (line <= 0 || foreign_source(file) || starts_with_any(function_name(name), foreign_prefixes)) {
         return 0;  // line 0: code the compiler added, such as a sanitizer's check
     }
     const std::string_view path = file;
@@ -197,10 +197,11 @@ void on_syminfo(void* data, std::uintptr_t /*pc*/, const char* symbol, std::uint
             return;
         }
     }
-    if (starts_with_any(name, foreign_prefixes) || starts_with_any(name, template_prefixes)) {
+    const std::string shown = function_name(name);
+    if (starts_with_any(shown, foreign_prefixes) || starts_with_any(shown, template_prefixes)) {
         return;
     }
-    copy_into(lookup.record.function, where_function_size, function_name(name));
+    copy_into(lookup.record.function, where_function_size, shown);
     lookup.found = true;
 }
 
