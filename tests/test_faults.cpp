@@ -94,7 +94,7 @@ std::vector<FaultCase> fault_cases() {
                                                         "label:1:3000", "label:1:470", "fault:abort"};
     const std::vector<std::string> one_byte_short = {"label:1:3000", "label:1:3000", "label:1:3000",
                                                      "label:1:440", "fault:abort"};
-    FaultCase efbig{"a file past its size limit, SIGXFSZ ignored", {"file-limit:64", "write-file:128"}, "@null",
+    FaultCase efbig{"a file past its size limit, SIGXFSZ ignored", {"file-limit:1024", "write-file:2048"}, "@null",
                     Added::no_box, "", "", "write: File too large\n"};
     efbig.host_ignores_xfsz = true;
     std::vector<FaultCase> cases = {
@@ -111,7 +111,7 @@ std::vector<FaultCase> fault_cases() {
         {"exit(0)", {"exit:0"}, "@null", Added::nothing, "", "", ""},
         term,
         fault("CPU time limit", "cpu-limit", "stopped: CPU time limit reached (SIGXCPU)", ""),
-        {"a file past its size limit", {"file-limit:64", "write-file:128"}, "@null", Added::fault_box,
+        {"a file past its size limit", {"file-limit:1024", "write-file:2048"}, "@null", Added::fault_box,
          "stopped: file size limit reached (SIGXFSZ)", "", ""},
         efbig,
         {"prints, full stream", all_prints, "@null", Added::print_box, printed, "", printed},
