@@ -152,9 +152,6 @@ bool just_starting() { return incoming_message_id == 0; }
 void terminate(const char* image, const char* document) {
     const bool run_image = image != nullptr && image == mem;
     const bool claimed = !run_image || claim_stream();
-    if (!claimed) {
-        wait_for_stream();  // a fault's stream still reads the image and the kept output
-    }
     if (run_image) {
         settle_guard(false);
     }
@@ -176,9 +173,6 @@ void terminate(const char* image, const char* document) {
 
 void quit(const char* mode) {
     const bool claimed = claim_stream();
-    if (!claimed) {
-        wait_for_stream();  // a fault's stream still reads the image and the kept output
-    }
     settle_guard(is_mode(mode, none_mode));
     delete[] response;
     response = nullptr;

@@ -245,6 +245,7 @@ bool in_owner() { return run_state.owner == 0 || run_state.owner == getpid(); }
 
 bool claim_stream() {
     if (!in_owner() || run_state.stream_claimed.exchange(true)) {
+        wait_for_stream();
         return false;
     }
     run_state.stream_claimer = pthread_self();
@@ -317,20 +318,16 @@ void send_fault_stream(std::string_view text, std::string_view where) {
 }  // namespace
 
 void report_fault(std::string_view text, std::uintptr_t pc) {
-    if (!claim_stream()) {
-        wait_for_stream();
-        return;
+    if (claim_stream()) {
+        const std::size_t where_size = find_where(pc, where_text, sizeof where_text);
+        send_fault_stream(text, std::string_view(where_text, where_size));
     }
-    const std::size_t where_size = find_where(pc, where_text, sizeof where_text);
-    send_fault_stream(text, std::string_view(where_text, where_size));
 }
 
 void report_fault_at(std::string_view text, std::string_view where) {
-    if (!claim_stream()) {
-        wait_for_stream();
-        return;
+    if (claim_stream()) {
+        send_fault_stream(text, where);
     }
-    send_fault_stream(text, where);
 }
 
 void restore_fatal_signal_actions() {

@@ -111,7 +111,9 @@ inline Commit last_commit() {
 bool in_owner();
 
 // True for the first caller in that process only: that one writes the
-// stream, then calls finish_stream().
+// stream, then calls finish_stream(). Any other caller waits as
+// wait_for_stream() does, then gets false: a fault's stream still reads the
+// image and the kept output, which it must not find freed or taken.
 bool claim_stream();
 void finish_stream();
 

@@ -164,13 +164,14 @@ int on_pcinfo(void* data, std::uintptr_t /*pc*/, const char* file, int line, con
     }
     lookup.has_debug_information = true;
     const std::string name = function != nullptr ? demangled(function) : std::string();
-    if (line <= 0 || foreign_source(file) || starts_with_any(function_name(name), foreign_prefixes)) {
+    const std::string shown = function_name(name);
+    if (line <= 0 || foreign_source(file) || starts_with_any(shown, foreign_prefixes)) {
         return 0;  // line 0: code the compiler added, such as a sanitizer's check
     }
     const std::string_view path = file;
     copy_into(lookup.record.file, where_file_size, path.substr(path.rfind('/') + 1));
-    copy_into(lookup.record.function, where_function_size, function_name(name));
-    lookup.record.line = static_cast<unsigned>(line > 0 ? line : 0);
+    copy_into(lookup.record.function, where_function_size, shown);
+    lookup.record.line = static_cast<unsigned>(line);
     lookup.found = true;
     lookup.chosen = index;
     lookup.bare_name = function != nullptr && !is_mangled(function) && name.find("::") == std::string::npos;

@@ -105,13 +105,13 @@ struct Setup {
         if (fault == nullptr || *fault == '\0') {
             return;
         }
-        const std::string spec = fault;
-        const std::size_t colon = spec.find(':');
-        const std::size_t how = spec.find(':', colon + 1);
-        point = spec.substr(0, colon);
-        target = std::atoi(spec.c_str() + colon + 1);
+        const std::string request = fault;
+        const std::size_t colon = request.find(':');
+        const std::size_t how = request.find(':', colon + 1);
+        point = request.substr(0, colon);
+        target = std::atoi(request.c_str() + colon + 1);
         if (how != std::string::npos) {
-            const std::string kind = spec.substr(how + 1);
+            const std::string kind = request.substr(how + 1);
             if (kind == "short") {
                 point += reduce_suffix;
             } else {
