@@ -168,8 +168,10 @@ TEST(Sandbox, ReachesNothingItWasNotGiven) {
     close(listener);
 
     // The working directory is empty for the next run: the first's is gone.
-    const ChildResult second = run_child(viewer, sandboxed({"--", "sh", "-c", "ls -A >&2; pwd >&2"}), "", in_dir);
-    EXPECT_TRUE(contains(second.out, "standard error of sh:\n/work\n")) << second.out;
+    // HOME and TMPDIR name it, in place of the viewer's (as exec gave them).
+    const std::string look = "ls -A >&2; pwd >&2; tr '\\0' '\\n' </proc/$$/environ | grep -E '^(HOME|TMPDIR)=' | sort >&2";
+    const ChildResult second = run_child(viewer, sandboxed({"--", "sh", "-c", look}), "", in_dir);
+    EXPECT_TRUE(contains(second.out, "standard error of sh:\n/work\nHOME=/work\nTMPDIR=/work\n")) << second.out;
 
     // No process of the first run is left: not the sleep it left behind.
     DIR* proc = opendir("/proc");

@@ -103,12 +103,14 @@ ProgramRun run_one(const std::vector<std::string>& command, const std::string& i
     child.memory_mib = options.memory_mib;
     child.file_size_mib = options.file_size_mib;
     child.stop_fd = interrupt_fd();
-    child.environment = program_environment(environ, options.env);
+    std::vector<std::string> settings = options.env;
     if (options.sandbox) {
-        child.environment.push_back(std::string("HOME=") + sandbox_work_dir);
-        child.environment.push_back(std::string("TMPDIR=") + sandbox_work_dir);
+        // In place of the viewer's own, which the sandbox does not have.
+        settings.push_back(std::string("HOME=") + sandbox_work_dir);
+        settings.push_back(std::string("TMPDIR=") + sandbox_work_dir);
         child.sandbox = &sandbox_settings;
     }
+    child.environment = program_environment(environ, settings);
     run.started = timestamp_now();
     const Clock::time_point start = Clock::now();
     run.result = run_child(run.program, args, input, child);
