@@ -230,8 +230,6 @@ bool write_all(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-void write_text(int fd, std::string_view text) { write_all(fd, text.data(), text.size()); }
-
 void write_stream_part(const char* data, std::size_t size) {
     if (run_state.stream_error != 0) {
         return;  // the stream is cut: the host must not find a whole one

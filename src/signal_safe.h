@@ -90,7 +90,6 @@ std::size_t compose_box(char* out, std::size_t room, const BoxFields& box);
 // A descriptor that is non-blocking and full is waited for with poll(), as
 // a blocking write would wait; EINTR is tried again.
 bool write_all(int fd, const char* data, std::size_t size);
-void write_text(int fd, std::string_view text);
 
 // One piece of the exchange stream, to the host's standard output. Once a
 // piece could not be written in full, nothing more is: the host then finds
