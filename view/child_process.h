@@ -24,6 +24,7 @@ struct ChildResult {
 };
 
 inline constexpr std::size_t unlimited_output = std::numeric_limits<std::size_t>::max();
+inline constexpr std::size_t mebibyte = 1024 * 1024;  // the unit of the limits in MiB below
 
 struct SandboxOptions;
 

@@ -90,9 +90,10 @@ std::string report_tap(const std::vector<ProgramRun>& runs);
 
 // JUnit XML: a testsuite per run, a testcase per check box (a failure for a
 // red one), and an extra testcase with an error for a run that did not end
-// cleanly (with file and line attributes when the fault box names them). Each testsuite has the run's time in seconds and its timestamp,
-// each testcase a time of 0 (a box's own time is not measured), as
-// GoogleTest's XML has them.
+// cleanly (with file and line attributes when the fault box names them).
+// Each testsuite has the run's time in seconds and its timestamp, each
+// testcase a time of 0 (a box's own time is not measured), as GoogleTest's
+// XML has them.
 std::string report_junit(const std::vector<ProgramRun>& runs);
 
 // Gradescope's results.json (docs/gradescope-results.schema.json): a test

@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr std::size_t mebibyte = 1024 * 1024;
 constexpr std::size_t tmpfs_per_file_size = 4;  // the working directory holds four of the largest file
 constexpr std::size_t json_status_limit = 4096;
 

@@ -8,6 +8,8 @@
 #ifndef QUORVEL_VIEW_SANDBOX_H
 #define QUORVEL_VIEW_SANDBOX_H
 
+#include "options.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -28,8 +30,8 @@ struct SandboxOptions {
     std::string bwrap;          // bubblewrap's path
     std::string setpriv;        // util-linux's setpriv, when the viewer runs as root; "" otherwise
     std::string helper;         // quorvel-sandbox-helper
-    std::size_t processes = 64;      // RLIMIT_NPROC inside, threads included
-    std::size_t file_size_mib = 64;  // RLIMIT_FSIZE inside; the tmpfs holds four times as much
+    std::size_t processes = default_processes;          // RLIMIT_NPROC inside, threads included
+    std::size_t file_size_mib = default_file_size_mib;  // RLIMIT_FSIZE inside; the tmpfs holds four times as much
 };
 
 // Finds bwrap on PATH (setpriv too, when the viewer runs as root) and the

@@ -14,7 +14,6 @@
 namespace {
 
 constexpr int exec_failed = 127;
-constexpr std::size_t mebibyte = 1024 * 1024;
 
 // A null-ended vector of an exec (its arguments or its environment), made
 // before fork: between fork and exec the child only makes
