@@ -2,6 +2,7 @@
 
 #include "fault_point.h"
 #include "process_group.h"
+#include "program_file.h"
 #include "start_program.h"
 
 #include <fcntl.h>
@@ -218,18 +219,26 @@ struct Run {
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const ChildOptions& options) {
     ChildResult result;
+    ProgramFile file;
+    result.refused = open_program(program, file, result.exec_error);
+    if (!result.refused.empty() || result.exec_error != 0) {
+        result.not_started = true;
+        return result;
+    }
     SandboxRun sandbox;
     std::vector<std::string> command = {program};
     command.insert(command.end(), args.begin(), args.end());
+    std::string path = file.path;
     if (options.sandbox != nullptr) {
-        if (!sandbox.prepare(*options.sandbox, program, args, result)) {
+        if (!sandbox.prepare(*options.sandbox, file, args, result)) {
             return result;
         }
         command = sandbox.command();
+        path = command.front();
     }
     StartedProgram started;
     const bool running =
-        start_program(command, options, options.sandbox != nullptr ? &sandbox : nullptr, started, result);
+        start_program(path, command, options, options.sandbox != nullptr ? &sandbox : nullptr, started, result);
     if (started.pid < 0) {
         return result;
     }
@@ -264,6 +273,7 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
                       const std::string& input, const std::string& cwd, double timeout_seconds,
                       const std::string& terminate_when) {
     ChildOptions options;
+    options.caller_environment = true;
     options.cwd = cwd;
     options.timeout_seconds = timeout_seconds;
     options.terminate_when = terminate_when;

@@ -19,6 +19,7 @@ struct ChildResult {
     bool stopped = false;   // stopped because the caller asked (options.stop_fd)
     bool not_started = false;  // the program could not be executed
     int exec_error = 0;        // why exec failed (an errno), when it did
+    std::string refused;       // why the viewer would not run it ("not a regular file"), when it would not
     std::string start_error;   // the runner's own failure (pipe, fork, poll), when it did
     long max_rss_kib = 0;      // its peak resident memory (or its largest waited-for child's)
 };
@@ -37,8 +38,10 @@ struct ChildOptions {
     std::size_t memory_mib = 0;      // RLIMIT_DATA in MiB; 0: none
     std::size_t file_size_mib = 0;   // RLIMIT_FSIZE in MiB; 0: none
     int stop_fd = -1;                // once readable, the run is stopped as at a time-out
-    // The whole environment ("NAME=VALUE" each); empty: the caller's own.
+    // The whole environment ("NAME=VALUE" each), nothing else of the
+    // caller's; with caller_environment, the caller's own instead.
     std::vector<std::string> environment;
+    bool caller_environment = false;
     // Run inside this sandbox (see sandbox.h); null: as it is.
     const SandboxOptions* sandbox = nullptr;
 };
@@ -47,9 +50,14 @@ struct ChildOptions {
 inline constexpr double stop_grace_seconds = 1.0;
 
 // Runs program with args (argv[0] is program; a name without '/' is looked up
-// in PATH), feeding input on its standard input and then closing it.
+// in the caller's PATH), feeding input on its standard input and then
+// closing it. Only a regular file is run (program_file.h): anything else is
+// not started, refused "not a regular file", at once; the exec is by path
+// (execve, with no shell behind it: a file the kernel cannot run is
+// exec_error ENOEXEC), so outside a sandbox that check is advisory.
 //
-// The program runs in a process group of its own, with the signal mask and
+// The program runs in a session and process group of its own, without a
+// controlling terminal, with the signal mask and
 // the dispositions of a fresh process, no core dumps (RLIMIT_CORE 0), and
 // only its three standard descriptors open (every other one the caller
 // has is closed at exec). The run ends when the program exits
@@ -73,7 +81,8 @@ inline constexpr double stop_grace_seconds = 1.0;
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const ChildOptions& options);
 
-// The same, with a working directory, a time limit and terminate_when.
+// The same, with the caller's environment, a working directory, a time
+// limit and terminate_when.
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const std::string& cwd = "",
                       double timeout_seconds = 0, const std::string& terminate_when = "");

@@ -177,6 +177,7 @@ void declare(CLI::App& app, Options& options) {
         [](std::string& text) { return is_environment_option(text) ? std::string() : "takes NAME or NAME=VALUE"; },
         "");
     app.add_option("--env", options.env, "pass the variable NAME on to each program, or set it (again and again)")
+        ->allow_extra_args(false)
         ->check(variable)
         ->type_name("NAME[=VALUE]")
         ->group(runs_group);

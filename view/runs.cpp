@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -44,7 +45,10 @@ std::string program_problem(const std::string& program, const ChildResult& resul
         return "cannot start " + program + ": " + result.start_error;
     }
     if (result.not_started) {
-        return "cannot run " + program + ": " + std::strerror(result.exec_error);
+        const std::string why = !result.refused.empty()          ? result.refused
+                                : result.exec_error == ENOEXEC ? std::string("not an executable")
+                                                               : std::strerror(result.exec_error);
+        return "cannot run " + program + ": " + why;
     }
     if (result.stopped) {
         return program + " was stopped: quorvel-view was interrupted";

@@ -30,8 +30,9 @@ std::vector<char*> exec_vector(const std::vector<std::string>& strings) {
 
 // Everything the child needs, made before fork.
 struct Launch {
+    const char* path;
     std::vector<char*> argv;
-    std::vector<char*> envp;  // null-ended; just the null: the caller's environment
+    std::vector<char*> envp;  // null-ended
     const char* cwd;
     int fds[3];
     int report_fd;
@@ -56,12 +57,14 @@ void set_limit(int resource, rlim_t value) {
     setrlimit(resource, &limit);
 }
 
-// In the child: a process group of its own, a fresh signal state, the
+// In the child: a session of its own, which leaves the caller's
+// controlling terminal behind (its process group is the session's, so the
+// caller signals the group as before), a fresh signal state, the
 // limits, the three pipes and no other descriptor (but those passed on),
 // the directory; then the program. When exec fails, its errno goes back
 // through report_fd, which closes at exec.
 [[noreturn]] void exec_child(const Launch& launch) {
-    setpgid(0, 0);
+    setsid();
     reset_signals();
     if (launch.ignore_term) {
         std::signal(SIGTERM, SIG_IGN);
@@ -81,7 +84,7 @@ void set_limit(int resource, rlim_t value) {
         fcntl(fd, F_SETFD, 0);
     }
     if (launch.cwd[0] == '\0' || chdir(launch.cwd) == 0) {
-        execvpe(launch.argv[0], launch.argv.data(), launch.envp.size() > 1 ? launch.envp.data() : environ);
+        execve(launch.path, launch.argv.data(), launch.envp.data());
     }
     const int error = errno;
     if (write(launch.report_fd, &error, sizeof error) < 0) {
@@ -116,7 +119,7 @@ void close_fd(int& fd) {
     }
 }
 
-bool start_program(const std::vector<std::string>& command, const ChildOptions& options,
+bool start_program(const std::string& path, const std::vector<std::string>& command, const ChildOptions& options,
                    const SandboxRun* sandbox, StartedProgram& started, ChildResult& result) {
     int in_pipe[2] = {-1, -1};
     int out_pipe[2] = {-1, -1};
@@ -126,7 +129,12 @@ bool start_program(const std::vector<std::string>& command, const ChildOptions& 
         return not_started(result, "pipe", errno, {in_pipe, out_pipe, err_pipe, report});
     }
     static const std::vector<int> none;
-    const Launch launch{exec_vector(command), exec_vector(options.environment), options.cwd.c_str(),
+    std::vector<std::string> caller;
+    for (char** entry = environ; options.caller_environment && *entry != nullptr; ++entry) {
+        caller.emplace_back(*entry);
+    }
+    const Launch launch{path.c_str(), exec_vector(command),
+                        exec_vector(options.caller_environment ? caller : options.environment), options.cwd.c_str(),
                         {in_pipe[0], out_pipe[1], err_pipe[1]}, report[1],
                         static_cast<rlim_t>(options.memory_mib * mebibyte),
                         sandbox != nullptr ? 0 : static_cast<rlim_t>(options.file_size_mib * mebibyte),
@@ -138,7 +146,6 @@ bool start_program(const std::vector<std::string>& command, const ChildOptions& 
     if (pid == 0) {
         exec_child(launch);
     }
-    setpgid(pid, pid);  // as the child does: whichever comes first
     close_fd(in_pipe[0]);
     close_fd(out_pipe[1]);
     close_fd(err_pipe[1]);

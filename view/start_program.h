@@ -20,11 +20,13 @@ struct StartedProgram {
     int err = -1;  // its standard error: the reading end
 };
 
-// Forks and executes command (the program and its arguments, or with a
-// sandbox, the command that starts bubblewrap) in a process group of its
-// own, with the signal mask and dispositions of a fresh process (but
+// Forks and executes path with command as its arguments (the program and
+// its arguments, or with a sandbox, the command that starts bubblewrap) in
+// a session and process group of its own, with no controlling terminal,
+// with the signal mask and dispositions of a fresh process (but
 // SIGTERM ignored for a sandbox, whose helper gives the program its
-// default back), options.environment, options.memory_mib as its data limit,
+// default back), options.environment (or the caller's, with
+// options.caller_environment), options.memory_mib as its data limit,
 // options.file_size_mib as its file size limit (inside a sandbox, its helper
 // sets it), no core dumps, options.cwd as its directory, and no descriptor
 // beyond its three pipes but sandbox's. Returns false, with
@@ -32,7 +34,7 @@ struct StartedProgram {
 // runner's own failure (pipe, fork), result.exec_error the exec's errno,
 // told through a close-on-exec pipe. After an exec failure started still
 // holds the child, which has exited, to be reaped. Never throws.
-bool start_program(const std::vector<std::string>& command, const ChildOptions& options,
+bool start_program(const std::string& path, const std::vector<std::string>& command, const ChildOptions& options,
                    const SandboxRun* sandbox, StartedProgram& started, ChildResult& result);
 
 void close_fd(int& fd);
