@@ -2,8 +2,8 @@
 # Installs what a scope needs from Debian's packages, when it is missing:
 #
 #   tools/install-deps.sh example   build the library and run the example
-#                                   exercise in the previewer (libyaml and
-#                                   CLI11 for the previewer)
+#                                   exercise in the previewer (libyaml,
+#                                   CLI11 and libseccomp for the previewer)
 #   tools/install-deps.sh tests     the above, and build and run the tests,
 #                                   with prove, the python readers of the
 #                                   previewer's reports, and libxml2 and
@@ -23,7 +23,7 @@
 # the command to run and exits 1.
 set -euo pipefail
 
-example=(cmake make g++ pkg-config libyaml-dev libcli11-dev)
+example=(cmake make g++ pkg-config libyaml-dev libcli11-dev libseccomp-dev)
 tests=("${example[@]}" libgtest-dev libgmock-dev perl python3-jsonschema python3-junitparser libxml2-dev
     nlohmann-json3-dev groff-base bubblewrap)
 bench=("${tests[@]}" valgrind)

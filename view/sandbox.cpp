@@ -2,6 +2,8 @@
 
 #include "child_process.h"
 #include "fault_point.h"
+#include "program_file.h"
+#include "seccomp_filter.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -22,41 +24,12 @@ constexpr std::size_t json_status_limit = 4096;
 const char* const passwd_data = "sandbox:x:65534:65534:quorvel-view sandbox:/work:/usr/sbin/nologin\n";
 const char* const group_data = "sandbox:x:65534:\n";
 
-// The directories of PATH, in order.
-std::vector<std::string> path_directories() {
-    std::vector<std::string> directories;
-    const char* path = std::getenv("PATH");
-    std::string rest = path != nullptr ? path : "/usr/bin:/bin";
-    for (std::size_t at = 0; at <= rest.size();) {
-        const std::size_t colon = std::min(rest.find(':', at), rest.size());
-        directories.push_back(colon == at ? "." : rest.substr(at, colon - at));
-        at = colon + 1;
-    }
-    return directories;
-}
-
-// name as exec would find it: itself when it has a '/', else the first
-// executable file of that name on PATH; "" when there is none.
-std::string look_up(const std::string& name) {
-    if (name.find('/') != std::string::npos) {
-        return name;
-    }
-    for (const std::string& directory : path_directories()) {
-        const std::string candidate = directory + "/" + name;
-        struct stat info {};
-        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return "";
-}
-
 // A descriptor of an anonymous file that holds text, read from its start.
-int data_file(const char* name, const char* text) {
+int data_file(const char* name, const std::string& data) {
     QUORVEL_FAULT_POINT("viewer/memfd_create", EMFILE, -1);
     const int fd = memfd_create(name, MFD_CLOEXEC);
-    const std::size_t size = std::strlen(text);
-    if (fd >= 0 && (write(fd, text, size) != static_cast<ssize_t>(size) || lseek(fd, 0, SEEK_SET) != 0)) {
+    const std::size_t size = data.size();
+    if (fd >= 0 && (write(fd, data.data(), size) != static_cast<ssize_t>(size) || lseek(fd, 0, SEEK_SET) != 0)) {
         close(fd);
         return -1;
     }
@@ -69,10 +42,48 @@ bool not_started(ChildResult& result, const std::string& why) {
     return false;
 }
 
+std::string number(int fd) { return std::to_string(fd); }
+
+// The descriptors bubblewrap reads, by what they hold.
+struct BubblewrapFiles {
+    int program, helper, passwd, group, seccomp, json_status;
+};
+
+// setpriv's drop to the sandbox's user when the viewer is root, then
+// bubblewrap with every option of the sandbox, up to the helper's command.
+// Its root, /dev and /etc are read-only; /work and /dev/shm are the only
+// places a program can write, each of a size.
+std::vector<std::string> bubblewrap_command(const SandboxOptions& options, const BubblewrapFiles& files) {
+    std::vector<std::string> command;
+    const std::string user = std::to_string(sandbox_user);
+    if (!options.setpriv.empty()) {
+        command = {options.setpriv, "--reuid=" + user, "--regid=" + user, "--clear-groups"};
+    }
+    const std::vector<std::string> sandbox = {
+        options.bwrap, "--unshare-all", "--unshare-user", "--disable-userns", "--uid", user, "--gid", user,
+        "--die-with-parent", "--as-pid-1", "--cap-drop", "ALL", "--seccomp", number(files.seccomp),
+        "--ro-bind", "/usr", "/usr", "--symlink", "usr/bin", "/bin", "--symlink", "usr/sbin", "/sbin",
+        "--symlink", "usr/lib", "/lib", "--symlink", "usr/lib64", "/lib64",
+        "--proc", "/proc", "--dev", "/dev",
+        "--perms", "1777", "--size", std::to_string(sandbox_shm_mib * mebibyte), "--tmpfs", "/dev/shm",
+        "--perms", "0755", "--dir", "/etc",
+        "--ro-bind-try", "/etc/ld.so.cache", "/etc/ld.so.cache", "--ro-bind-try", "/etc/localtime", "/etc/localtime",
+        "--perms", "0444", "--ro-bind-data", number(files.passwd), "/etc/passwd",
+        "--perms", "0444", "--ro-bind-data", number(files.group), "/etc/group",
+        "--perms", "0555", "--file", number(files.helper), sandbox_helper,
+        "--perms", "0555", "--file", number(files.program), sandbox_program,
+        "--size", std::to_string(options.file_size_mib * mebibyte * tmpfs_per_file_size),
+        "--tmpfs", sandbox_work_dir, "--symlink", sandbox_work_dir, "/tmp",
+        "--remount-ro", "/dev", "--remount-ro", "/",
+        "--chdir", sandbox_work_dir, "--json-status-fd", number(files.json_status)};
+    command.insert(command.end(), sandbox.begin(), sandbox.end());
+    return command;
+}
+
 }  // namespace
 
 std::string find_sandbox_tools(SandboxOptions& options) {
-    options.bwrap = look_up("bwrap");
+    options.bwrap = find_program("bwrap");
     if (options.bwrap.empty()) {
         return "--sandbox needs bubblewrap, and there is no bwrap on PATH (Debian's package bubblewrap)";
     }
@@ -85,12 +96,14 @@ std::string find_sandbox_tools(SandboxOptions& options) {
     }
     options.setpriv.clear();
     if (geteuid() == 0) {
-        options.setpriv = look_up("setpriv");
+        options.setpriv = find_program("setpriv");
         if (options.setpriv.empty()) {
             return "--sandbox, run as root, needs setpriv (util-linux) on PATH to drop to user 65534";
         }
     }
-    return "";
+    std::string why;
+    options.seccomp = sandbox_seccomp_program(why);
+    return why.empty() ? "" : "--sandbox: cannot build its system call filter: " + why;
 }
 
 int SandboxRun::own(int fd) {
@@ -106,21 +119,22 @@ SandboxRun::~SandboxRun() {
     }
 }
 
-bool SandboxRun::prepare(const SandboxOptions& options, const std::string& program,
+bool SandboxRun::prepare(const SandboxOptions& options, const ProgramFile& program,
                          const std::vector<std::string>& args, ChildResult& result) {
-    const std::string path = look_up(program);
-    const int program_fd = path.empty() ? -1 : own(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string why_not;
+    const int program_fd = own(sealed_copy(program, why_not));
     if (program_fd < 0) {
         result.not_started = true;
-        result.exec_error = path.empty() ? ENOENT : errno;
+        result.refused = why_not;
         return false;
     }
     const int helper_fd = own(open(options.helper.c_str(), O_RDONLY | O_CLOEXEC));
     const int passwd_fd = own(data_file("passwd", passwd_data));
     const int group_fd = own(data_file("group", group_data));
+    const int seccomp_fd = own(data_file("seccomp", options.seccomp));
     int status[2] = {-1, -1};
     int json[2] = {-1, -1};
-    if (helper_fd < 0 || passwd_fd < 0 || group_fd < 0 || pipe2(status, O_CLOEXEC | O_NONBLOCK) != 0 ||
+    if (helper_fd < 0 || passwd_fd < 0 || group_fd < 0 || seccomp_fd < 0 || pipe2(status, O_CLOEXEC | O_NONBLOCK) != 0 ||
         pipe2(json, O_CLOEXEC | O_NONBLOCK) != 0) {
         return not_started(result, std::string("cannot make the sandbox: ") + std::strerror(errno));
     }
@@ -128,27 +142,11 @@ bool SandboxRun::prepare(const SandboxOptions& options, const std::string& progr
     json_read_ = own(json[0]);
     own(status[1]);
     own(json[1]);
-    passed_ = {program_fd, helper_fd, passwd_fd, group_fd, status[1], json[1]};
-    const auto number = [](int fd) { return std::to_string(fd); };
-    if (!options.setpriv.empty()) {
-        command_ = {options.setpriv, "--reuid=" + number(sandbox_user), "--regid=" + number(sandbox_user),
-                    "--clear-groups"};
-    }
-    const std::vector<std::string> sandbox = {
-        options.bwrap, "--unshare-all", "--die-with-parent", "--as-pid-1", "--cap-drop", "ALL",
-        "--ro-bind", "/usr", "/usr", "--symlink", "usr/bin", "/bin", "--symlink", "usr/sbin", "/sbin",
-        "--symlink", "usr/lib", "/lib", "--symlink", "usr/lib64", "/lib64",
-        "--proc", "/proc", "--dev", "/dev", "--perms", "0755", "--dir", "/etc",
-        "--ro-bind-try", "/etc/ld.so.cache", "/etc/ld.so.cache", "--ro-bind-try", "/etc/localtime", "/etc/localtime",
-        "--perms", "0444", "--ro-bind-data", number(passwd_fd), "/etc/passwd",
-        "--perms", "0444", "--ro-bind-data", number(group_fd), "/etc/group",
-        "--perms", "0555", "--file", number(helper_fd), sandbox_helper,
-        "--perms", "0555", "--file", number(program_fd), sandbox_program,
-        "--size", std::to_string(options.file_size_mib * mebibyte * tmpfs_per_file_size),
-        "--tmpfs", sandbox_work_dir, "--chdir", sandbox_work_dir, "--json-status-fd", number(json[1]),
-        sandbox_helper, number(status[1]), std::to_string(options.processes),
-        std::to_string(options.file_size_mib * mebibyte), "--", sandbox_program};
-    command_.insert(command_.end(), sandbox.begin(), sandbox.end());
+    passed_ = {program_fd, helper_fd, passwd_fd, group_fd, seccomp_fd, status[1], json[1]};
+    command_ = bubblewrap_command(options, {program_fd, helper_fd, passwd_fd, group_fd, seccomp_fd, json[1]});
+    const std::vector<std::string> helper = {sandbox_helper, number(status[1]), std::to_string(options.processes),
+                                             std::to_string(options.file_size_mib * mebibyte), "--", sandbox_program};
+    command_.insert(command_.end(), helper.begin(), helper.end());
     command_.insert(command_.end(), args.begin(), args.end());
     return true;
 }

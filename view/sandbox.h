@@ -1,10 +1,22 @@
 // quorvel-view --sandbox: each program runs in a sandbox of bubblewrap's, as
-// an unprivileged user, with new user, PID, network, IPC and UTS namespaces,
-// read-only /usr, a few /etc files, and an empty tmpfs of its own as working
-// directory. A small helper of the viewer's own (quorvel-sandbox-helper,
-// beside quorvel-view) runs inside: it sets the process and file size limits, starts the
-// program, and tells the viewer how it ended, so that "crashed" and "not
-// started" mean what they mean without a sandbox.
+// user 65534 (outside it too: a root viewer drops to that user first with
+// setpriv; an unprivileged one's user is mapped to it), with new user, PID,
+// network, IPC and UTS namespaces and no further user namespace, the system
+// call filter of seccomp_filter.h, no capability, and a read-only root with
+// read-only /usr, /dev and a few /etc files. It can write only to /work, its
+// working directory (/tmp is a link to it), an empty tmpfs of four times
+// --file-size, and to /dev/shm, a tmpfs of sandbox_shm_mib. The program is
+// a sealed copy of the file that was checked (program_file.h), never the
+// path itself. A small helper of the viewer's own (quorvel-sandbox-helper,
+// beside quorvel-view) runs inside as its PID 1, made non-dumpable so that
+// the program can neither trace it nor write its memory: it sets the
+// process and file size limits, starts the program, and tells the viewer
+// how it ended, so that "crashed" and "not started" mean what they mean
+// without a sandbox.
+//
+// Not bounded: System V shared memory and memfds (they count against no
+// file system), inodes, and the sum of memory over a program's processes
+// (--memory limits each); cgroups would bound them.
 #ifndef QUORVEL_VIEW_SANDBOX_H
 #define QUORVEL_VIEW_SANDBOX_H
 
@@ -15,6 +27,7 @@
 #include <vector>
 
 struct ChildResult;
+struct ProgramFile;
 
 // The user the program runs as, outside the sandbox and in it.
 inline constexpr unsigned sandbox_user = 65534;
@@ -25,6 +38,8 @@ inline constexpr char sandbox_work_dir[] = "/work";
 // The helper's name, beside the viewer's binary; it runs as
 // quorvel-sandbox-helper STATUS_FD PROCESSES FILE_BYTES -- PROGRAM [ARGS...].
 inline constexpr char sandbox_helper_name[] = "quorvel-sandbox-helper";
+// The size of the sandbox's /dev/shm, in MiB.
+inline constexpr std::size_t sandbox_shm_mib = 16;
 
 struct SandboxOptions {
     std::string bwrap;          // bubblewrap's path
@@ -32,11 +47,12 @@ struct SandboxOptions {
     std::string helper;         // quorvel-sandbox-helper
     std::size_t processes = default_processes;          // RLIMIT_NPROC inside, threads included
     std::size_t file_size_mib = default_file_size_mib;  // RLIMIT_FSIZE inside; the tmpfs holds four times as much
+    std::string seccomp;        // the system call filter, as BPF (seccomp_filter.h)
 };
 
 // Finds bwrap on PATH (setpriv too, when the viewer runs as root) and the
-// helper beside the viewer's own binary into options; "" when found, else
-// why there can be no sandbox.
+// helper beside the viewer's own binary, and builds the system call filter,
+// into options; "" when all is there, else why there can be no sandbox.
 std::string find_sandbox_tools(SandboxOptions& options);
 
 // One program's sandbox: made before the fork (files opened by the viewer
@@ -49,11 +65,12 @@ public:
     SandboxRun& operator=(const SandboxRun&) = delete;
     ~SandboxRun();
 
-    // Opens program (looked up on PATH when it has no '/') and the helper,
-    // and makes the descriptors; false with result.not_started set when it
-    // cannot (the program's errno in result.exec_error, or the viewer's own
-    // failure in result.start_error).
-    bool prepare(const SandboxOptions& options, const std::string& program, const std::vector<std::string>& args,
+    // Copies program (opened and checked by open_program) into a sealed
+    // memfd, opens the helper, and makes the descriptors; false with
+    // result.not_started set when it cannot (result.refused when the
+    // program cannot be copied, larger than most_program_bytes say, or the
+    // viewer's own failure in result.start_error).
+    bool prepare(const SandboxOptions& options, const ProgramFile& program, const std::vector<std::string>& args,
                  ChildResult& result);
 
     const std::vector<std::string>& command() const { return command_; }

@@ -1,7 +1,8 @@
 // quorvel-sandbox-helper, the sandbox's helper: a small program installed
 // beside quorvel-view, copied into each sandbox and started by bubblewrap as
-// the sandbox's PID 1 (so that the program can neither kill it nor outlive it).
-// It sets the process and file size limits, starts the program with
+// the sandbox's PID 1 (so that the program can neither kill it nor outlive it),
+// non-dumpable (so that the program can neither trace it nor open its memory
+// and forge the status it tells). It sets the process and file size limits, starts the program with
 // SIGTERM's default action back (bubblewrap and the helper run with SIGTERM
 // ignored, so that the viewer's SIGTERM at a time-out reaches only the
 // program, whose stream then still goes out), reaps every process of the
@@ -10,6 +11,7 @@
 #include "sandbox.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,6 +59,9 @@ int main(int argc, char** argv) {
     constexpr int program_at = 5;
     if (argc <= program_at || std::strcmp(argv[program_at - 1], "--") != 0) {
         return exit_helper_usage;
+    }
+    if (prctl(PR_SET_DUMPABLE, 0) != 0) {
+        return exit_helper_failed;
     }
     const int status_fd = std::atoi(argv[1]);
     set_limit(RLIMIT_NPROC, std::strtoull(argv[2], nullptr, 10));
