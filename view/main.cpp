@@ -32,6 +32,7 @@
 #include "exchange.h"
 #include "interrupt.h"
 #include "options.h"
+#include "output_file.h"
 #include "render.h"
 #include "report.h"
 #include "runs.h"
@@ -145,15 +146,11 @@ Error write_output(const Options& options, const std::string& text) {
     if (options.output.empty()) {
         return write_standard_output(text);
     }
-    std::ofstream file(options.output, std::ios::binary | std::ios::trunc);
-    file << text;
-    return file.flush() ? Error{} : Error{Problem::file, "cannot write " + options.output};
+    return write_output_file(options.output, text);
 }
 
 Error write_html(const HostView& view, const std::string& path, const std::string& source) {
-    std::ofstream page(path, std::ios::binary | std::ios::trunc);
-    page << render_html(view, "quorvel preview", source);
-    return page.flush() ? Error{} : Error{Problem::file, "cannot write " + path};
+    return write_output_file(path, render_html(view, "quorvel preview", source));
 }
 
 int exit_status(Problem problem) {
@@ -298,6 +295,11 @@ int become_subreaper() {
     return prctl(PR_SET_CHILD_SUBREAPER, 1);
 }
 
+// A program of the viewer's own user can then neither read the viewer's
+// environment or memory through /proc nor trace it (the program itself is
+// dumpable again once it execs). The viewer leaves no core dump.
+void keep_apart() { prctl(PR_SET_DUMPABLE, 0); }
+
 // Runs or reads what the options ask for, and shows or reports it.
 int view_or_run(const Options& options) {
     if (options.check) {
@@ -354,6 +356,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.run || options.check) {
+        keep_apart();
         become_subreaper();
         watch_interrupts();
     }
