@@ -13,11 +13,13 @@
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -52,7 +54,7 @@ ChildOptions viewer_environment() {
 TEST(Containment, ProgramsGetLittleOfTheViewers) {
     const std::string dir = make_temp_dir();
     const ChildResult env = run_child(
-        viewer, {"--run", "--env", "PASSED_ON", "--env", "SET=by the author", "--env", "NOT_THERE", "--", "sh", "-c",
+        viewer, {"--run", "--env", "PASSED_ON", "--env", "SET=by the author", "--env", "NOT_THERE", "sh", "-c",
                  "env >&2"},
         "", viewer_environment());
     const struct {
@@ -64,6 +66,10 @@ TEST(Containment, ProgramsGetLittleOfTheViewers) {
         EXPECT_EQ(contains(env.out, variable.entry), variable.seen) << variable.entry << "\n" << env.out;
     }
     EXPECT_TRUE(contains(env.out, "\nPATH=")) << env.out;
+    ChildOptions bare;  // as env -i SECRET=x starts it: not one variable kept
+    bare.environment = {"SECRET=x"};
+    const ChildResult none = run_child(viewer, {"--run", "--", "/bin/sh", "-c", "env >&2"}, "", bare);
+    EXPECT_FALSE(contains(none.out, "SECRET")) << none.out;
 
     // Only the three pipes reach the program (3 is ls's own directory).
     const ChildResult fds = view_with_fd7({"--run", "--", "sh", "-c", "ls /proc/self/fd >&2"});
@@ -72,6 +78,7 @@ TEST(Containment, ProgramsGetLittleOfTheViewers) {
     // A file written past --file-size stops the run, at the limit, with
     // every box before it and the library's box for SIGXFSZ.
     ChildOptions in_dir;
+    in_dir.caller_environment = true;
     in_dir.cwd = dir;
     const ChildResult big = run_child(
         viewer, {"--run", "--file-size", "1", "--", exercise, "@null", "@null", "int:1:1", "write-file:2048"}, "", in_dir);
@@ -112,6 +119,9 @@ TEST(Sandbox, StatusesStayTrue) {
         std::string shown;  // in the boxes shown
     } cases[] = {
         {{"--", hidden + "/exercise", "@null", "@null", "int:1:1"}, 0, "", "\"1 == 1\""},
+        {{"--", hidden + "/exercise", "@null", "@null", "int:1:1", "denied"}, 0, "",
+         "TIOCSTI: Operation not permitted\nTIOCSTI high: Operation not permitted\nkeyctl: Operation not permitted\n"
+         "perf_event_open: Operation not permitted\nunshare: No space left on device\nptrace: Operation not permitted\n"},
         {{"--", "sh", "-c", "kill -SEGV $$"}, 3, "quorvel-view: sh crashed: signal 11 (Segmentation fault)\n", ""},
         {{"--", "sh", "-c", "exit 139"}, 3, "quorvel-view: sh exited with status 139\n", ""},
         {{"--", "/nonexistent/exercise"}, 3,
@@ -136,6 +146,7 @@ TEST(Sandbox, ReachesNothingItWasNotGiven) {
     const std::string dir = make_temp_dir();
     write_file(dir + "/answers.txt", "the reference answers\n");
     ChildOptions in_dir;
+    in_dir.caller_environment = true;
     in_dir.cwd = dir;
 
     // A socket the test listens on, which the program tries to reach.
@@ -169,9 +180,16 @@ TEST(Sandbox, ReachesNothingItWasNotGiven) {
 
     // The working directory is empty for the next run: the first's is gone.
     // HOME and TMPDIR name it, in place of the viewer's (as exec gave them).
-    const std::string look = "ls -A >&2; pwd >&2; tr '\\0' '\\n' </proc/$$/environ | grep -E '^(HOME|TMPDIR)=' | sort >&2";
+    // It writes only there and to a small /dev/shm; /tmp is its directory.
+    const std::string look = "ls -A >&2; pwd >&2; tr '\\0' '\\n' </proc/$$/environ | grep -E '^(HOME|TMPDIR)=' | sort >&2;"
+                             "for f in /f /etc/f /dev/f; do echo >$f; done; head -c 17M /dev/zero >/dev/shm/f; echo t >/tmp/t;"
+                             "cat /work/t >&2";
     const ChildResult second = run_child(viewer, sandboxed({"--", "sh", "-c", look}), "", in_dir);
     EXPECT_TRUE(contains(second.out, "standard error of sh:\n/work\nHOME=/work\nTMPDIR=/work\n")) << second.out;
+    for (const char* refusal : {"/f: Read-only file system\n", "/etc/f: Read-only file system\n",
+                                "/dev/f: Read-only file system\n", "No space left on device\nt\n"}) {
+        EXPECT_TRUE(contains(second.out, refusal)) << refusal << "\n" << second.out;
+    }
 
     // No process of the first run is left: not the sleep it left behind.
     DIR* proc = opendir("/proc");
@@ -187,6 +205,7 @@ TEST(Sandbox, EachRunHasItsOwnProcessLimit) {
     SKIP_WITHOUT_SANDBOX();
     // LeakSanitizer's check at exit needs a thread of its own, past the limit.
     ChildOptions no_leak_check;
+    no_leak_check.caller_environment = !sanitized_build;
     if (sanitized_build) {
         no_leak_check.environment = {"PATH=" + std::string(std::getenv("PATH")), "ASAN_OPTIONS=detect_leaks=0"};
     }
@@ -226,6 +245,104 @@ TEST(Sandbox, EachRunHasItsOwnProcessLimit) {
         ASSERT_NE(at, std::string::npos) << both.out;
         EXPECT_EQ(std::sscanf(both.out.substr(at).c_str(), "forked %d", &forked), 1);
         EXPECT_GT(forked, 40) << both.out;
+    }
+}
+
+// With a pty as the grader's terminal (the viewer's controlling terminal),
+// a program neither types into it (TIOCSTI) nor writes on its screen.
+TEST(Containment, ProgramsHaveNoTerminal) {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+    const std::string attack = "import fcntl, os, termios\nfd = os.open('/dev/tty', os.O_RDWR)\nos.write(fd, b'SCREEN')\n"
+                               "for c in b'echo INJECTED\\n': fcntl.ioctl(fd, termios.TIOCSTI, bytes([c]))\n";
+    for (const bool sandbox : {false, sandbox_refused().empty()}) {
+        // The shell, a session leader, takes the pty as its terminal, and
+        // reads what was typed into it once the viewer is done.
+        std::vector<std::string> args = {"-c", "exec 3<>\"$0\"; \"$@\"; read -t 1 -r line <&3 && echo \"typed: $line\"",
+                                         ptsname(terminal), viewer, "--run"};
+        args.insert(args.end(), sandbox ? "--sandbox" : "--timeout=10");
+        args.insert(args.end(), {"--", SYSTEM_PYTHON, "-c", attack});
+        const ChildResult run = run_child("bash", args, "");
+        EXPECT_TRUE(contains(run.out, "No such device or address: '/dev/tty'")) << run.out;
+        EXPECT_FALSE(contains(run.out, "typed:")) << run.out;
+        char screen[64];
+        EXPECT_LT(read(terminal, screen, sizeof screen), 0);
+    }
+    close(terminal);
+}
+
+// Only a regular file is run: anything else is not started at once, and
+// the other programs of the check still run.
+TEST(Containment, RunsOnlyRegularFiles) {
+    const std::string dir = make_temp_dir();
+    ASSERT_EQ(symlink("/dev/zero", (dir + "/zero").c_str()), 0);
+    ASSERT_EQ(symlink("/proc/self/pagemap", (dir + "/pagemap").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir + "/directory").c_str(), 0755), 0);
+    ASSERT_EQ(truncate((write_file(dir + "/sparse", ""), dir + "/sparse").c_str(), 300 << 20), 0);
+    write_file(dir + "/good", "#!/bin/sh\necho ran >&2\n");
+    chmod((dir + "/sparse").c_str(), 0755);
+    chmod((dir + "/good").c_str(), 0755);
+    for (const bool sandbox : {false, sandbox_refused().empty()}) {
+        ChildOptions in_dir;
+        in_dir.caller_environment = true;
+        in_dir.cwd = dir;
+        in_dir.timeout_seconds = 20;  // a hang fails the row, rather than the suite
+        std::vector<std::string> args = {"--check", "-j", "1", "./zero", "./fifo", "./directory", "./sparse", "./good"};
+        args.insert(args.end(), sandbox ? "--sandbox" : "--timeout=10");
+        args.insert(args.end(), sandbox ? "./pagemap" : "./good");
+        const ChildResult run = run_child(viewer, args, "", in_dir);
+        for (const char* name : {"zero", "fifo", "directory"}) {
+            EXPECT_TRUE(contains(run.out, "cannot run ./" + std::string(name) + ": not a regular file")) << run.out;
+        }
+        EXPECT_TRUE(contains(run.out, sandbox ? "./sparse: larger than 256 MiB" : "./sparse: not an executable"))
+            << run.out;
+        EXPECT_TRUE(!sandbox || contains(run.out, "./pagemap: larger than 256 MiB")) << run.out;
+        EXPECT_TRUE(contains(run.out, "malformed       ./good")) << run.out;  // it ran, and sent no stream
+    }
+}
+
+// A report goes nowhere a program could have put in its way: a FIFO with no
+// reader is an error at once, and /dev/null stays a device.
+TEST(Containment, ReportsGoOnlyToFiles) {
+    const std::string dir = make_temp_dir();
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0644), 0);
+    ChildOptions bounded;
+    bounded.caller_environment = true;
+    bounded.timeout_seconds = 20;
+    const ChildResult fifo = run_child(viewer, {"--check", "--output", dir + "/fifo", "true"}, "", bounded);
+    EXPECT_EQ(fifo.exit_code, 2);
+    EXPECT_TRUE(contains(fifo.err, "cannot write " + dir + "/fifo: No such device or address")) << fifo.err;
+    EXPECT_EQ(run_child(viewer, {"--check", "--output", "/dev/null", "true"}, "").exit_code, 1);
+    struct stat null {};
+    EXPECT_TRUE(stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode));
+}
+
+// Who the program is, and what it reaches of an unprivileged viewer.
+TEST(Containment, ProgramsRunAsAnotherUser) {
+    const bool sandbox = sandbox_refused().empty();
+    const std::string reach = "id -u >&2; for f in environ mem; do head -c0 /proc/$PPID/$f 2>&1 && echo $f opened; done >&2";
+    const struct {
+        bool unprivileged;
+        bool sandboxed;
+        const char* seen;
+    } cases[] = {
+        {false, true, "standard error of sh:\n65534\n"},
+        {true, true, "standard error of sh:\n65534\n"},
+        {true, false, "environ' for reading: Permission denied\nhead: cannot open '/proc/"},  // and mem
+        {false, false, "0\nenviron opened\nmem opened\n"},  // a root viewer's programs open both
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {viewer, "--run", c.sandboxed ? "--sandbox" : "--timeout=10", "--", "sh", "-c", reach};
+        if (c.unprivileged) {
+            args.insert(args.begin(), {"--reuid=12345", "--regid=12345", "--clear-groups"});
+        }
+        if (c.sandboxed && !sandbox) {
+            continue;
+        }
+        const ChildResult run = run_child(c.unprivileged ? "setpriv" : args.front(),
+                                          std::vector<std::string>(args.begin() + (c.unprivileged ? 0 : 1), args.end()), "");
+        EXPECT_TRUE(contains(run.out, c.seen)) << c.seen << "\n" << run.out;
     }
 }
 

@@ -16,6 +16,7 @@
 #include "support/bytes.h"
 #include "support/files.h"
 
+#include <glob.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -222,8 +223,9 @@ TEST(FaultTable, TheViewerReportsTruly) {
         {"posix/io/rw/write:2", {"--check", "--format", "json", "./g1"}, 2,
          {"quorvel-view: cannot write standard output: "}},
         {"posix/io/rw/write:2", {"--check", "--output", report, "./g1"}, 2,
-         {"quorvel-view: cannot write " + report + "\n"}},
+         {"quorvel-view: cannot write " + report + ": Input/output error\n"}},
     };
+    write_file(report, "the old report\n");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault + " " + c.args.front());
         const ChildResult result = run_child(QUORVEL_VIEW, c.args, "", with_fault(c.fault, dir, "program"));
@@ -233,6 +235,11 @@ TEST(FaultTable, TheViewerReportsTruly) {
             EXPECT_NE((result.out + result.err).find(line), std::string::npos) << line << "\n" << result.out << result.err;
         }
     }
+    // The report that could not be written left the old one, and no new file beside it.
+    EXPECT_EQ(read_file(report), "the old report\n");
+    glob_t beside{};
+    EXPECT_EQ(glob((report + ".*").c_str(), 0, nullptr, &beside), GLOB_NOMATCH);
+    globfree(&beside);
 }
 
 }  // namespace

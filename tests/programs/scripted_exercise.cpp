@@ -72,6 +72,13 @@
 //                                    show_int_array of {T*1000, T*1000+1, +2}
 //   threads-fault:T                  T threads appending 50 checks each;
 //                                    once 100 boxes are made, an abort
+//   denied                           what a sandbox denies, a line each on
+//                                    standard error ("NAME: <errno text>" or
+//                                    "NAME: allowed"): TIOCSTI on a pty made
+//                                    its controlling terminal, the same
+//                                    request with high bits set, keyctl,
+//                                    perf_event_open, a user namespace, and
+//                                    PTRACE_SEIZE of PID 1
 //   fork:KIND                        a child that exits 3 (exit3), prints and
 //                                    exits 0 (print0), crashes (crash) or
 //                                    calls quit (quit); the parent waits and
@@ -86,6 +93,11 @@
 #include <quorvel/quorvel.h>
 
 #include <fcntl.h>
+#include <linux/perf_event.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/ptrace.h>
+#include <sys/syscall.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -100,6 +112,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -170,6 +183,29 @@ void fault(const std::string& kind) {
             mmap(nullptr, 4096, PROT_READ, MAP_SHARED, empty, 0));
         std::exit(page[0]);
     }
+}
+
+void tell_denied(const char* name, long result) {
+    std::cerr << name << ": " << (result < 0 ? std::strerror(errno) : "allowed") << "\n";
+}
+
+void try_denied() {
+    setsid();  // fails, harmlessly, where it already leads a session
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    const int terminal = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? open(ptsname(master), O_RDWR) : -1;
+    ioctl(terminal, TIOCSCTTY, 0);
+    const char byte = 'x';
+    tell_denied("TIOCSTI", syscall(SYS_ioctl, terminal, TIOCSTI, &byte));
+    tell_denied("TIOCSTI high", syscall(SYS_ioctl, terminal, TIOCSTI | (1UL << 32), &byte));
+    tell_denied("keyctl", syscall(SYS_keyctl, 0 /* KEYCTL_GET_KEYRING_ID */, -3, 0));
+    perf_event_attr attr{};
+    attr.size = sizeof attr;
+    attr.type = PERF_TYPE_SOFTWARE;
+    attr.config = PERF_COUNT_SW_CPU_CLOCK;
+    attr.exclude_kernel = 1;
+    tell_denied("perf_event_open", syscall(SYS_perf_event_open, &attr, 0, -1, -1, 0));
+    tell_denied("unshare", unshare(CLONE_NEWUSER));
+    tell_denied("ptrace", ptrace(static_cast<__ptrace_request>(PTRACE_SEIZE), 1, nullptr, nullptr));
 }
 
 enum Small { small_three = 3 };
@@ -552,6 +588,8 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
         fault_among_threads(std::stoi(f[1]));
     } else if (op == "fork") {
         run_child(f[1]);
+    } else if (op == "denied") {
+        try_denied();
     } else {
         std::cerr << "unknown step " << op << "\n";
         std::exit(2);
