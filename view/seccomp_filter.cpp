@@ -31,8 +31,8 @@ std::string add_rules(scmp_filter_ctx filter) {
         }
     }
     for (const unsigned long request : denied_requests) {
-        const int result = seccomp_rule_add(filter, deny, SCMP_SYS(ioctl), 1,
-                                            SCMP_A1(SCMP_CMP_MASKED_EQ, request_mask, request));
+        const scmp_arg_cmp low_bits{1, SCMP_CMP_MASKED_EQ, request_mask, request};  // of argument 1
+        const int result = seccomp_rule_add_array(filter, deny, SCMP_SYS(ioctl), 1, &low_bits);
         if (result != 0) {
             return failed("seccomp_rule_add(ioctl)", result);
         }
