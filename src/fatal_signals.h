@@ -9,13 +9,28 @@
 
 namespace quorvel_internal {
 
-inline constexpr int fatal_signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTERM, SIGXCPU, SIGXFSZ};
+// A fatal signal: its number, its name, the words of the box that names it
+// ("crashed: invalid memory access (SIGSEGV)" is words and name), and
+// whether a host may leave it ignored on purpose (a write past the file
+// size limit then fails with EFBIG instead): left ignored, it gets no
+// handler.
+struct FatalSignal {
+    int number;
+    const char* name;
+    const char* words;
+    bool may_stay_ignored;
+};
 
-// The signals a host may ignore on purpose (a write past the file size
-// limit then fails with EFBIG instead): left ignored, they get no handler.
-constexpr bool may_stay_ignored(int signal) {
-    return signal == SIGTERM || signal == SIGXCPU || signal == SIGXFSZ;
-}
+inline constexpr FatalSignal fatal_signals[] = {
+    {SIGSEGV, "SIGSEGV", "crashed: invalid memory access", false},
+    {SIGBUS, "SIGBUS", "crashed: invalid memory access", false},
+    {SIGFPE, "SIGFPE", "crashed: arithmetic error, such as a division by zero", false},
+    {SIGILL, "SIGILL", "crashed: illegal instruction", false},
+    {SIGABRT, "SIGABRT", "crashed: the program aborted", false},
+    {SIGTERM, "SIGTERM", "stopped: the host ended the program", true},
+    {SIGXCPU, "SIGXCPU", "stopped: CPU time limit reached", true},
+    {SIGXFSZ, "SIGXFSZ", "stopped: file size limit reached", true},
+};
 inline constexpr std::size_t fatal_signal_count = sizeof fatal_signals / sizeof fatal_signals[0];
 
 // The dispositions the guard replaced, in the order of fatal_signals.

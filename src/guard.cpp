@@ -152,14 +152,15 @@ void install_signal_handlers() {
     action.sa_sigaction = on_fatal_signal;
     action.sa_flags = SA_ONSTACK | SA_SIGINFO;
     sigemptyset(&action.sa_mask);
-    for (const int signal : fatal_signals) {
-        sigaddset(&action.sa_mask, signal);
+    for (const FatalSignal& fatal : fatal_signals) {
+        sigaddset(&action.sa_mask, fatal.number);
     }
     for (std::size_t i = 0; i < fatal_signal_count; ++i) {
-        sigaction(fatal_signals[i], nullptr, &previous_fatal_actions[i]);
+        const FatalSignal& fatal = fatal_signals[i];
+        sigaction(fatal.number, nullptr, &previous_fatal_actions[i]);
         const bool ignored = previous_fatal_actions[i].sa_handler == SIG_IGN;
-        if (!(ignored && may_stay_ignored(fatal_signals[i]))) {
-            sigaction(fatal_signals[i], &action, nullptr);
+        if (!(ignored && fatal.may_stay_ignored)) {
+            sigaction(fatal.number, &action, nullptr);
         }
     }
 }

@@ -44,18 +44,19 @@ char where_text[where_text_size];
 char copy_chunk[copy_chunk_size];
 char cut_line[cut_line_size];
 
-// The text element's style up to its colour, with quorvel_text_size written
-// in when the library is compiled: one piece to copy per box.
-struct TextStyleOpening {
+// A piece of a box's YAML whose numbers come from exchange_format.h,
+// written in when the library is compiled: one piece to copy per box.
+struct StylePiece {
     char text[64] = {};
     std::size_t size = 0;
 
-    constexpr void put(std::string_view piece) {
+    constexpr StylePiece& put(std::string_view piece) {
         for (const char c : piece) {
             text[size++] = c;
         }
+        return *this;
     }
-    constexpr void put_number(int value) {
+    constexpr StylePiece& put_number(int value) {
         char digits[number_text_size] = {};
         std::size_t count = 0;
         do {
@@ -65,16 +66,23 @@ struct TextStyleOpening {
         while (count > 0) {
             text[size++] = digits[--count];
         }
+        return *this;
     }
+    constexpr std::string_view view() const { return {text, size}; }
 };
 
-constexpr TextStyleOpening text_style_opening = [] {
-    TextStyleOpening opening;
-    opening.put(":\n  style:\n    fontSize: ");
-    opening.put_number(quorvel_text_size);
-    opening.put("\n    marginLeft: 10\n    color: ");
-    return opening;
-}();
+// The view's style from its height on, up to its colour.
+constexpr StylePiece view_margin =
+    StylePiece().put("\n    marginLeft: ").put_number(quorvel_margin_left).put("\n    backgroundColor: ");
+constexpr StylePiece border_width = StylePiece().put("\n    borderWidth: ").put_number(quorvel_border_width).put("\n");
+constexpr StylePiece margin_top = StylePiece().put("\n    marginTop: ").put_number(quorvel_margin_top).put("\n");
+// The text element's style up to its colour.
+constexpr StylePiece text_style_opening = StylePiece()
+                                              .put(":\n  style:\n    fontSize: ")
+                                              .put_number(quorvel_text_size)
+                                              .put("\n    marginLeft: ")
+                                              .put_number(quorvel_margin_left)
+                                              .put("\n    color: ");
 
 bool continues_character(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
 
@@ -143,18 +151,19 @@ void write_fault_stream(std::string_view text, std::string_view where) {
     write_stream_part(image + after, static_cast<std::size_t>(quorvel_memory_size) - after);
 }
 
-const char* signal_text(int signal) {
-    switch (signal) {
-        case SIGSEGV: return "crashed: invalid memory access (SIGSEGV)";
-        case SIGBUS: return "crashed: invalid memory access (SIGBUS)";
-        case SIGFPE: return "crashed: arithmetic error, such as a division by zero (SIGFPE)";
-        case SIGILL: return "crashed: illegal instruction (SIGILL)";
-        case SIGABRT: return "crashed: the program aborted (SIGABRT)";
-        case SIGTERM: return "stopped: the host ended the program (SIGTERM)";
-        case SIGXCPU: return "stopped: CPU time limit reached (SIGXCPU)";
-        case SIGXFSZ: return "stopped: file size limit reached (SIGXFSZ)";
-        default: return "crashed";
+char signal_box_text[fault_text_size];
+
+// The box's words for signal, from the table: "crashed: invalid memory
+// access (SIGSEGV)".
+std::string_view signal_text(int signal) {
+    for (const FatalSignal& fatal : fatal_signals) {
+        if (fatal.number == signal) {
+            Writer w{signal_box_text, sizeof signal_box_text};
+            w.put(fatal.words).put(" (").put(fatal.name).put(")");
+            return std::string_view(signal_box_text, w.size);
+        }
     }
+    return "crashed";
 }
 
 }  // namespace
@@ -189,15 +198,15 @@ std::size_t compose_box(char* out, std::size_t room, const BoxFields& box) {
     Writer w{out, room};
     w.put(quorvel_view_prefix).number(box.number).put(":\n  style:\n    width: ").number(style.width);
     w.put("\n    height: ").number(style.height);
-    w.put("\n    marginLeft: 10\n    backgroundColor: ").put(style.background);
+    w.put(view_margin.view()).put(style.background);
     if (!style.border.empty()) {
-        w.put("\n    borderColor: ").put(style.border).put("\n    borderWidth: 2\n");
+        w.put("\n    borderColor: ").put(style.border).put(border_width.view());
     } else {
-        w.put("\n    marginTop: 1\n");
+        w.put(margin_top.view());
     }
     w.put("  children: [").put(quorvel_text_prefix).number(box.number).put("]\n");
     w.put(quorvel_text_prefix).number(box.number);
-    w.put(std::string_view(text_style_opening.text, text_style_opening.size)).put(style.color);
+    w.put(text_style_opening.view()).put(style.color);
     w.put("\n  pos: ").number(box.position).put("\n  len: ").number(box.length).put("\n");
     if (w.overflowed) {
         return 0;
@@ -330,9 +339,11 @@ void report_fault_at(std::string_view text, std::string_view where) {
 
 void restore_fatal_signal_actions() {
     for (std::size_t i = 0; i < fatal_signal_count; ++i) {
-        sigaction(fatal_signals[i], &previous_fatal_actions[i], nullptr);
+        sigaction(fatal_signals[i].number, &previous_fatal_actions[i], nullptr);
     }
 }
+
+namespace {
 
 // The program counter where a signal interrupted the thread, or 0.
 std::uintptr_t interrupted_pc(void* context) {
@@ -346,6 +357,8 @@ std::uintptr_t interrupted_pc(void* context) {
     return 0;
 #endif
 }
+
+}  // namespace
 
 // Writes the stream, puts back what handled the signal before init() (the
 // default action or a sanitizer's handler) and raises it again: it is

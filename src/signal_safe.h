@@ -16,6 +16,7 @@
 
 #include "box_styles.h"
 #include "run_state.h"
+#include "text_width.h"
 
 #include <charconv>
 #include <cstddef>
@@ -26,7 +27,6 @@
 namespace quorvel_internal {
 
 inline constexpr std::size_t number_text_size = 24;  // the longest 64-bit number and a sign
-inline constexpr char ellipsis[] = "\xE2\x80\xA6";    // U+2026
 
 // The one integer formatter: value in decimal, as printf "%d" or "%llu"
 // writes it, in digits; the byte after the text is free for a NUL. Inlined

@@ -15,12 +15,14 @@ namespace quorvel_internal {
 // Boxes fitted to their text: as wide as the text, plus its margins,
 // between these.
 inline constexpr int fitted_least_width = quorvel_check_width;
-inline constexpr int fitted_most_width = 1000;
-inline constexpr int text_margins = 20;  // the text's marginLeft, and as much again on its right
+inline constexpr int fitted_most_width = quorvel_widest_box;
+inline constexpr int text_margins = 2 * quorvel_margin_left;  // the text's marginLeft, and as much again on its right
 inline constexpr int fitted_text_room = fitted_most_width - text_margins;
 
 // Where a text too wide for its box is cut: " …".
 inline constexpr std::string_view cut_mark = " \xE2\x80\xA6";
+// The ellipsis alone, U+2026.
+inline constexpr std::string_view ellipsis = cut_mark.substr(1);
 
 // The bytes of the UTF-8 character that starts with lead (1 for a byte
 // that starts none).

@@ -47,10 +47,10 @@
 #include <string>
 #include <string_view>
 
+namespace {
+
 // A draw from rand() in [0, 1], in single precision.
 float rnum();
-
-namespace {
 
 constexpr const char* default_output = "gibberish.txt";
 constexpr const char* standard_output = "-";
@@ -244,9 +244,9 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
     return true;
 }
 
-}  // namespace
-
 float rnum() { return static_cast<float>(std::rand()) / rand_range; }
+
+}  // namespace
 
 int main(int argc, char** argv) {
     Options options;

@@ -64,6 +64,13 @@ inline constexpr int quorvel_notice_width = 500;
 inline constexpr int quorvel_fault_height = 22;
 inline constexpr int quorvel_fault_where_height = 24;
 
+// Every box's margins, in pixels: a view's marginLeft and its text's, and
+// the marginTop of a box without a border; an array cell's borderWidth.
+inline constexpr int quorvel_margin_left = 10;
+inline constexpr int quorvel_margin_top = 1;
+inline constexpr int quorvel_border_width = 2;
+// The widest box the library makes, in pixels: a box fitted to its text.
+inline constexpr int quorvel_widest_box = 1000;
 // The fontSize every text element carries, whatever size a caller asks for.
 inline constexpr int quorvel_text_size = 18;
 
