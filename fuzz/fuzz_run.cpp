@@ -8,6 +8,7 @@
 // the answer parses with libyaml and every box is paired with a text inside
 // the memory area, numbered and placed in order.
 #include "exchange.h"
+#include "support/box_layout.h"
 #include "reference.h"
 #include "run_state.h"
 

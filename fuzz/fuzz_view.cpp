@@ -16,6 +16,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -150,17 +152,19 @@ bool is_html(const std::string& page) {
 }
 
 // How the run ended, from one byte: clean, a non-zero exit, a signal, a
-// time-out, or not started.
+// time-out, not started, or a limit's stop; then the classifier's words.
 void end_run(ProgramRun& run, unsigned char how) {
     run.result.exit_code = 0;
-    switch (how % 5) {
-        case 1: run.result.exit_code = 3; run.problem = "exited with status 3"; break;
-        case 2: run.result.exit_code = -1; run.result.term_signal = 11; run.problem = "crashed"; break;
-        case 3: run.result.exit_code = -1; run.result.timed_out = true; run.problem = "timed out"; break;
-        case 4: run.result.exit_code = -1; run.result.not_started = true; run.problem = "cannot run"; break;
+    switch (how % 6) {
+        case 1: run.result.exit_code = 3; break;
+        case 2: run.result.exit_code = -1; run.result.term_signal = 11; break;
+        case 3: run.result.exit_code = -1; run.result.timed_out = true; break;
+        case 4: run.result.exit_code = -1; run.result.not_started = true; run.result.exec_error = ENOENT; break;
+        case 5: run.result.exit_code = -1; run.result.term_signal = SIGXFSZ; break;
         default: break;
     }
     run.result.err_dropped = how;
+    classify_run(run, {1, 1});
 }
 
 }  // namespace
@@ -170,15 +174,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ProgramRun run;
     run.program = stream.substr(0, std::min({stream.find('\n'), name_size, stream.size()}));
     run.result.err = stream.substr(stream.size() - std::min(stream.size(), stderr_size));
-    end_run(run, size > 0 ? data[size - 1] : 0);
     run.result.out = stream;
     run.view = read_as_host(stream);
+    end_run(run, size > 0 ? data[size - 1] : 0);
     const std::vector<ProgramRun> runs = {run, run};
 
-    require(nlohmann::json::accept(report_json(runs)));
-    require(is_xml(report_junit(runs)));
-    require(is_tap(report_tap(runs)) && clean_text(report_tap(runs)));
-    require(clean_text(report_text(runs)));
+    require(nlohmann::json::accept(report_json(runs, 1)));
+    require(is_xml(report_junit(runs, 1)));
+    require(is_tap(report_tap(runs, 1)) && clean_text(report_tap(runs, 1)));
+    require(clean_text(report_text(runs, 1)));
     if (run.view.ok) {
         require(clean_text(render_terminal(run.view, false)));
         require(clean_text(render_terminal(run.view, true), true));

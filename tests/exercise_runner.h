@@ -5,6 +5,8 @@
 
 #include "child_process.h"
 #include "exchange.h"
+#include "support/box_layout.h"
+#include "support/child.h"
 #include "support/files.h"
 
 #include <quorvel/exchange_format.h>

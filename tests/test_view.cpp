@@ -4,6 +4,7 @@
 #include "support/bytes.h"
 #include "support/files.h"
 #include "support/sanitizers.h"
+#include "program_run.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -181,6 +182,11 @@ TEST(View, ReportsProgramsThatFail) {
          "cannot run /nonexistent/exercise: No such file or directory", ""},
         {"exits 127, as a shell's missing command does", {"--run", "--", "sh", "-c", "exit 127"},
          "sh exited with status 127", ""},
+        {"its own file size limit", {"--run", "--", "sh", "-c", "ulimit -f 1; exec head -c 5000 /dev/zero >f"},
+         "sh was stopped: a file size limit (SIGXFSZ)", ""},
+        {"the exercise's own file size limit", {"--run", "--", exercise, "@null", "@null", "int:1:1", "file-limit:10",
+                                                "write-file:2048"},
+         exercise + " was stopped: a file size limit (SIGXFSZ)", "\"stopped: file size limit reached (SIGXFSZ)"},
         {"prints more than a stream can be", {"--run", "--", "sh", "-c", "head -c 200000 /dev/zero; exit 5"},
          "sh exited with status 5\nquorvel-view: more than 100004 bytes on standard output", ""},
         {"stopped at the time limit",
@@ -189,9 +195,10 @@ TEST(View, ReportsProgramsThatFail) {
          std::string("\"stopped: the host ended the program (SIGTERM)") +
              (where_lookup ? " at scripted_exercise.cpp:" : "\"")},
     };
+    const std::string dir = make_temp_dir();  // for the files they write
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const ChildResult result = run_child(viewer, c.args, "");
+        const ChildResult result = run_child(viewer, c.args, "", dir);
         EXPECT_EQ(result.exit_code, 3);
         EXPECT_EQ(result.err, "quorvel-view: " + c.error + "\n");
         if (!c.shown.empty()) {
@@ -477,6 +484,54 @@ TEST(View, TellsItsVersionAndHelp) {
     EXPECT_EQ(help.out.rfind("usage: quorvel-view", 0), 0U);
     for (const char* line : {"\n--run and --check:\n", "\n--check:\n", "\n  -j N ", "\n  --shard K/N "}) {
         EXPECT_NE(help.out.find(line), std::string::npos) << line;
+    }
+    // Every exit status, as its table gives it, in --help, the manual page and the README.
+    std::string unwrapped = help.out;
+    std::replace(unwrapped.begin(), unwrapped.end(), '\n', ' ');
+    const std::string page = std::regex_replace(read_file(TESTS_DIR "/../docs/quorvel-view.1.in"), std::regex(R"(\\-)"), "-");
+    const std::string readme = read_file(TESTS_DIR "/../README.md");
+    for (const ExitStatus& status : exit_statuses) {
+        const std::string code = std::to_string(status.code);
+        EXPECT_NE(unwrapped.find(" " + code + " " + status.meaning), std::string::npos) << code;
+        EXPECT_NE(page.find(".B " + code + "\n" + status.meaning), std::string::npos) << code;
+        EXPECT_NE(readme.find("\n- " + code + ": " + status.meaning + "\n"), std::string::npos) << code;
+    }
+}
+
+// A limit or the viewer's interrupt stops a run: "stopped" in every format,
+// with exit status 3, however the program then ended.
+TEST(View, StoppedRuns) {
+    const std::string dir = make_temp_dir();
+    write_file(dir + "/fsz", "#!/bin/sh\nexec " SCRIPTED_EXERCISE " @null @null int:1:1 write-file:2048\n");
+    write_file(dir + "/trap", "#!/bin/sh\ntrap 'exit 0' TERM\nsleep 30 & wait\n");
+    write_file(dir + "/die", "#!/bin/sh\nsleep 30\n");
+    for (const char* name : {"fsz", "trap", "die"}) {
+        chmod((dir + "/" + name).c_str(), 0755);
+    }
+    const std::string limit = "./fsz was stopped: it wrote a file past the limit of 1 MiB (--file-size)";
+    const struct {
+        const char* format;
+        std::string seen;
+    } formats[] = {
+        {"text", "stopped         ./fsz  2 boxes, 1 passed, 0 failed; " + limit},
+        {"json", "\"status\": \"stopped\", \"exit\": -25, \"error\": \"" + limit + "\""},
+        {"tap", "# ./fsz: stopped\n"},
+        {"junit", "<error message=\"" + limit + ": stopped: file size limit reached (SIGXFSZ)"},
+        {"gradescope", "\"status\": \"failed\",\n     \"output\": \"passed  box 1: 1 == 1\\nshown   box 2: stopped: "},
+    };
+    for (const auto& c : formats) {
+        const ChildResult run = run_child(viewer, {"--check", "--file-size", "1", "--format", c.format, "./fsz"}, "", dir);
+        EXPECT_EQ(run.exit_code, 3) << c.format;
+        EXPECT_NE(run.out.find(c.seen), std::string::npos) << c.seen << "\n" << run.out;
+    }
+    const std::string interrupt = "\"$0\" --check -j 2 --format json --output report ./trap ./die & sleep 1; kill -INT $!; wait $!";
+    EXPECT_EQ(run_child("sh", {"-c", interrupt, viewer}, "", dir).exit_code, 128 + SIGINT);
+    const std::string report = read_file(dir + "/report");
+    for (const char* name : {"./trap", "./die"}) {
+        EXPECT_NE(report.find(std::string("\"status\": \"stopped\", \"exit\": -") + (name[2] == 't' ? "1" : "15") +
+                              ", \"error\": \"" + name + " was stopped: quorvel-view was interrupted\""),
+                  std::string::npos)
+            << report;
     }
 }
 

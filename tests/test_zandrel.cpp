@@ -1,5 +1,5 @@
 // The practice-text generator, run as a child process in a scratch directory.
-#include "child_process.h"
+#include "support/child.h"
 #include "support/bytes.h"
 #include "support/files.h"
 #include "support/sanitizers.h"

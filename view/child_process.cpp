@@ -25,8 +25,6 @@ constexpr int chunks_per_drain = 16;  // a writer that never pauses cannot keep 
 constexpr double kill_wait_seconds = 5;  // for a killed group to be gone (a process stuck in the kernel may not)
 constexpr int watch_slice_ms = 20;  // how often a group is looked at while it winds down
 
-using Clock = std::chrono::steady_clock;
-
 void set_non_blocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
 // A descriptor that is readable once pid exits; -1 where the kernel has
@@ -130,8 +128,7 @@ struct Run {
     }
 
     void check_terminate_when() {
-        if (!terminated && !options.terminate_when.empty() &&
-            result.err.find(options.terminate_when) != std::string::npos) {
+        if (!terminated && options.terminate_when && options.terminate_when(result)) {
             terminated = true;  // the caller's own stop: no grace, no time-out
             kill(-pid, SIGTERM);
         }
@@ -195,6 +192,10 @@ struct Run {
         drain_outputs();
         int status = 0;
         rusage usage{};
+        rlimit file_size{};
+        if (prlimit(pid, RLIMIT_FSIZE, nullptr, &file_size) == 0 && file_size.rlim_cur != RLIM_INFINITY) {
+            result.file_size_limit = static_cast<long long>(file_size.rlim_cur);  // read before it is reaped
+        }
         while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
         }
         reap_group(pid);
@@ -267,15 +268,4 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
         sandbox.settle(result);
     }
     return result;
-}
-
-ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& input, const std::string& cwd, double timeout_seconds,
-                      const std::string& terminate_when) {
-    ChildOptions options;
-    options.caller_environment = true;
-    options.cwd = cwd;
-    options.timeout_seconds = timeout_seconds;
-    options.terminate_when = terminate_when;
-    return run_child(program, args, input, options);
 }

@@ -3,10 +3,14 @@
 #ifndef QUORVEL_VIEW_CHILD_PROCESS_H
 #define QUORVEL_VIEW_CHILD_PROCESS_H
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
+
+using Clock = std::chrono::steady_clock;
 
 struct ChildResult {
     std::string out;
@@ -22,6 +26,7 @@ struct ChildResult {
     std::string refused;       // why the viewer would not run it ("not a regular file"), when it would not
     std::string start_error;   // the runner's own failure (pipe, fork, poll), when it did
     long max_rss_kib = 0;      // its peak resident memory (or its largest waited-for child's)
+    long long file_size_limit = -1;  // its soft RLIMIT_FSIZE when it ended, in bytes; -1: unknown or none
 };
 
 inline constexpr std::size_t unlimited_output = std::numeric_limits<std::size_t>::max();
@@ -32,7 +37,9 @@ struct SandboxOptions;
 struct ChildOptions {
     std::string cwd;                 // where it runs; empty: the current directory
     double timeout_seconds = 0;      // 0: no limit
-    std::string terminate_when;      // SIGTERM as soon as standard error holds this
+    // Asked after each read: true sends the group SIGTERM at once (the
+    // caller's own stop: no grace, no time-out); empty: never.
+    std::function<bool(const ChildResult&)> terminate_when;
     std::size_t out_limit = unlimited_output;  // bytes of standard output kept
     std::size_t err_limit = unlimited_output;  // bytes of standard error kept
     std::size_t memory_mib = 0;      // RLIMIT_DATA in MiB; 0: none
@@ -80,11 +87,5 @@ inline constexpr double stop_grace_seconds = 1.0;
 // caller when it writes the rest.
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const ChildOptions& options);
-
-// The same, with the caller's environment, a working directory, a time
-// limit and terminate_when.
-ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& input, const std::string& cwd = "",
-                      double timeout_seconds = 0, const std::string& terminate_when = "");
 
 #endif

@@ -220,7 +220,7 @@ bool parse_yaml(const std::string& text, YamlNode& root, std::string& error) {
 HostView read_as_host(const std::string& stream) {
     HostView view;
     if (stream.size() > exchange_stream_limit) {
-        fail(view, "the stream has more than " + std::to_string(exchange_stream_limit) + " bytes");
+        fail(view, "the stream has " + stream_too_long());
         return view;
     }
     const std::size_t at = stream.find(quorvel_separator, 0, separator_length);
@@ -248,29 +248,8 @@ HostView read_as_host(const std::string& stream) {
     return view;
 }
 
-std::string box_layout_problem(const HostView& view) {
-    long next_pos = text_origin;
-    for (std::size_t i = 0; i < view.boxes.size(); ++i) {
-        const ViewBox& box = view.boxes[i];
-        const std::string name = view_prefix + std::to_string(box.number);
-        const long end = box.pos + box.len;
-        if (box.number != static_cast<int>(i) + 1) {
-            return name + " is box " + std::to_string(i + 1) + " in document order";
-        }
-        if (box.children != std::vector<std::string>{text_prefix + std::to_string(box.number)}) {
-            return name + " does not have its own text element as its only child";
-        }
-        if (box.pos != next_pos) {
-            return name + ": text at " + std::to_string(box.pos) + ", expected " +
-                   std::to_string(next_pos);
-        }
-        if (end >= static_cast<long>(view.memory.size()) ||
-            view.memory[static_cast<std::size_t>(end)] != '\0') {
-            return name + ": no NUL after its text";
-        }
-        next_pos = end + 1;
-    }
-    return "";
+std::string stream_too_long(const std::string& where) {
+    return "more than " + std::to_string(exchange_stream_limit) + " bytes" + (where.empty() ? "" : " " + where);
 }
 
 BoxKind box_kind(const ViewBox& box) {

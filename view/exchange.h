@@ -15,6 +15,10 @@ inline constexpr std::size_t exchange_memory_size = quorvel_memory_size;
 
 inline constexpr std::size_t exchange_stream_limit = quorvel_stream_capacity;
 
+// "more than 100004 bytes", then " " and where when given ("on standard
+// output"): what a stream past exchange_stream_limit is called.
+std::string stream_too_long(const std::string& where = "");
+
 // Nesting deeper than this is malformed: no document the library writes
 // comes near it, and the reader and the tree it builds stay bounded.
 inline constexpr std::size_t yaml_depth_limit = 64;
@@ -100,10 +104,5 @@ bool fault_where(const ViewBox& box, FaultWhere& where);
 // the parts it lacks.
 std::string where_words(const FaultWhere& where);
 
-// "" when the boxes lie as the library writes them: numbered 1, 2, ... in
-// document order, each with its own text element as its only child, texts
-// packed from text_origin with a NUL after each, inside the memory area.
-// Otherwise one line naming the first box that does not.
-std::string box_layout_problem(const HostView& view);
 
 #endif

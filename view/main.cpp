@@ -10,16 +10,12 @@
 //                [-j N] [--shard K/N] PROGRAM...
 //   quorvel-view --version
 //
-// F is text (the default), json, tap, junit or gradescope. --shard K/N sorts
+// F is one of report.h's formats (report_formats). --shard K/N sorts
 // the programs by their bytes and runs the K-th of N interleaved shares, so
 // that N jobs cover every program once whatever order their shells give.
 //
-// Exit status: 0 shown (with --check: every check passed), 1 malformed
-// stream, 2 usage or file error, 3 a program crashed, timed out, could not
-// start or exited non-zero, 4 (--check only) a check box is red, 5
-// (--sandbox) no sandbox can be made here. With
-// several programs the most serious counts: 3, then 1, then 4. Interrupted
-// by SIGINT or SIGTERM, it stops every program's group and ends by that
+// Exit statuses: program_run.h's table (exit_statuses). Interrupted by
+// SIGINT or SIGTERM, it stops every program's group and ends by that
 // signal.
 //
 // Bounds: a stream is at most exchange_stream_limit bytes (more, from a
@@ -80,8 +76,7 @@ Error read_stream(const std::string& path, std::string& stream) {
     switch (read_bounded(path, exchange_stream_limit, stream)) {
         case Read::ok: return {};
         case Read::too_long:
-            return {Problem::malformed,
-                    "the stream has more than " + std::to_string(exchange_stream_limit) + " bytes"};
+            return {Problem::malformed, "the stream has " + stream_too_long()};
         case Read::failed: break;
     }
     return {Problem::file, "cannot read " + (path.empty() ? std::string("-") : path)};
@@ -103,8 +98,6 @@ Error host_message(const Options& options, std::string& input) {
     return {Problem::file, "cannot read " + options.input_file};
 }
 
-bool is_terminal(int fd) { return isatty(fd) == 1; }
-
 bool use_colour() {
     const char* no_colour = std::getenv("NO_COLOR");
     return is_terminal(STDOUT_FILENO) && (no_colour == nullptr || *no_colour == '\0');
@@ -112,16 +105,12 @@ bool use_colour() {
 
 // The report in format; seconds: how long the runs took in all.
 std::string report(const std::string& format, const std::vector<ProgramRun>& runs, double seconds) {
-    if (format == "json") {
-        return report_json(runs);
+    for (const ReportFormat& each : report_formats) {
+        if (format == each.name) {
+            return each.write(runs, seconds);
+        }
     }
-    if (format == "gradescope") {
-        return report_gradescope(runs, seconds);
-    }
-    if (format == "tap") {
-        return report_tap(runs);
-    }
-    return format == "junit" ? report_junit(runs) : report_text(runs);
+    return report_formats[0].write(runs, seconds);
 }
 
 // Writes text to standard output, all of it or an error that says why not
@@ -331,6 +320,7 @@ int view_or_run(const Options& options) {
     } else {
         from_file.view = read_as_host(from_file.result.out);
     }
+    classify_run(from_file, {});
     return report_one(options, from_file);
 }
 

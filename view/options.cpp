@@ -1,11 +1,13 @@
 #include "options.h"
 
 #include "environment.h"
+#include "report.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -26,18 +28,14 @@ constexpr char description[] =
     "\nReads an exchange stream (from FILE or standard input), or runs PROGRAM as\n"
     "a host would, and shows its boxes; --check runs each PROGRAM and reports.\n\n";
 
-constexpr char footer[] =
-    "NO_COLOR turns colours off. Exit status: 0 shown (with --check: every check\n"
-    "passed), 1 malformed stream, 2 usage or file error, 3 a program crashed,\n"
-    "timed out, could not start or exited non-zero, 4 a red check (--check).\n";
 
+constexpr std::size_t help_width = 78;
 constexpr char mode_group[] = "Modes";
 constexpr char stream_group[] = "A stream, --run and --check";
 constexpr char one_group[] = "A stream and --run";
 constexpr char runs_group[] = "--run and --check";
 constexpr char check_group[] = "--check";
 
-constexpr char formats[][12] = {"text", "json", "tap", "junit", "gradescope"};
 
 // --help's layout: the synopsis and what the program does, then a group of
 // options for each mode, a blank line between them.
@@ -54,6 +52,13 @@ public:
 };
 
 Error usage_error(const std::string& message) { return {Problem::usage, message}; }
+
+// A number of seconds as the help shows it: 10, 0.5, 86400.
+std::string decimal(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
 
 // A whole decimal number in text, within [low, high].
 template <typename Number>
@@ -123,16 +128,18 @@ void declare(CLI::App& app, Options& options) {
     app.add_flag("--version", options.version, "print the version and exit");
 
     std::string format_list;
-    for (const char* format : formats) {
-        format_list += std::string(format_list.empty() ? "" : ", ") + format;
+    for (const ReportFormat& format : report_formats) {
+        format_list += std::string(format_list.empty() ? "" : ", ") + format.name;
     }
     add_read_option(
         app, "--format",
         [&options](const std::string& text) {
             options.format = text;
-            return std::find(std::begin(formats), std::end(formats), text) != std::end(formats);
+            return std::any_of(std::begin(report_formats), std::end(report_formats),
+                               [&text](const ReportFormat& format) { return text == format.name; });
         },
-        "--format takes " + format_list, "the report: " + format_list + " (default: text, the boxes)")
+        "--format takes " + format_list,
+        "the report: " + format_list + " (default: " + report_formats[0].name + ", the boxes)")
         ->type_name("F")
         ->group(stream_group);
     app.add_option("--output", options.output, "write the report or view to FILE")
@@ -153,7 +160,7 @@ void declare(CLI::App& app, Options& options) {
             options.message_id_given = true;
             return is_integer(text);
         },
-        "--message-id takes an integer", "send the message \"message_id: N\" (default 0)")
+        "--message-id takes an integer", "send the message \"message_id: N\" (default " + Options{}.message_id + ")")
         ->type_name("N")
         ->group(runs_group);
     app.add_option("--input", options.input_file, "send the archived message in FILE")
@@ -161,8 +168,8 @@ void declare(CLI::App& app, Options& options) {
         ->group(runs_group);
     add_read_option(
         app, "--timeout", [&options](const std::string& text) { return parse_timeout(text, options.timeout); },
-        "--timeout takes a number of seconds above 0, at most 86400",
-        "stop each program after S seconds, up to 86400 (default 10)")
+        "--timeout takes a number of seconds above 0, at most " + decimal(most_timeout),
+        "stop each program after S seconds, up to " + decimal(most_timeout) + " (default " + decimal(default_timeout) + ")")
         ->type_name("S")
         ->group(runs_group);
     add_number<std::size_t>(app, "--memory", options.memory_mib, 1, most_memory_mib, "MiB",
@@ -170,7 +177,7 @@ void declare(CLI::App& app, Options& options) {
         ->type_name("MIB")
         ->group(runs_group);
     add_number<std::size_t>(app, "--file-size", options.file_size_mib, 1, most_file_size_mib, "MiB",
-                            "the largest file a program may write, in MiB (default 64)")
+                            "the largest file a program may write, in MiB (default " + std::to_string(default_file_size_mib) + ")")
         ->type_name("MIB")
         ->group(runs_group);
     const CLI::Validator variable(
@@ -185,7 +192,7 @@ void declare(CLI::App& app, Options& options) {
                  "run each program in a sandbox of bubblewrap's: another user, no network, its own files")
         ->group(runs_group);
     add_number<std::size_t>(app, "--processes", options.processes, 1, most_processes, "processes",
-                            "with --sandbox, each program's processes and threads (default 64)")
+                            "with --sandbox, each program's processes and threads (default " + std::to_string(default_processes) + ")")
         ->each([&options](const std::string&) { options.processes_given = true; })
         ->type_name("N")
         ->group(runs_group);
@@ -268,6 +275,24 @@ Error check_options(const Options& options) {
     return {};
 }
 
+// NO_COLOR, and the exit statuses from their table, wrapped as the rest.
+std::string footer() {
+    std::string text = "NO_COLOR turns colours off. Exit status:";
+    std::size_t line_start = 0;
+    for (const ExitStatus& status : exit_statuses) {
+        const std::string item = " " + std::to_string(status.code) + " " + status.meaning +
+                                 (&status == std::end(exit_statuses) - 1 ? "." : ",");
+        if (text.size() - line_start + item.size() > help_width) {
+            text += "\n";
+            line_start = text.size();
+            text += item.substr(1);
+        } else {
+            text += item;
+        }
+    }
+    return text + "\n";
+}
+
 }  // namespace
 
 std::string usage_text() { return std::string(synopsis) + "quorvel-view --help describes every option.\n"; }
@@ -276,7 +301,7 @@ std::string help_text() {
     Options options;
     CLI::App app(description, "quorvel-view");
     declare(app, options);
-    app.footer(footer);
+    app.footer(footer());
     return app.help();
 }
 

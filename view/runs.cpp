@@ -2,6 +2,7 @@
 
 #include "environment.h"
 #include "interrupt.h"
+#include "render.h"
 #include "sandbox.h"
 
 #include <unistd.h>
@@ -24,50 +25,6 @@ constexpr char sandbox_probe[] = "/usr/bin/true";
 
 // The sandbox of --sandbox, set up once by set_up_sandbox().
 SandboxOptions sandbox_settings;
-
-bool is_terminal(int fd) { return isatty(fd) == 1; }
-
-std::string signal_name(int number) {
-    const char* description = strsignal(number);
-    return "signal " + std::to_string(number) + (description ? std::string(" (") + description + ")" : "");
-}
-
-std::string seconds_text(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", seconds);
-    return text;
-}
-
-// How the program's run went wrong, or "" when it exited 0.
-std::string program_problem(const std::string& program, const ChildResult& result, const Options& options) {
-    const double timeout = options.timeout;
-    if (!result.start_error.empty()) {
-        return "cannot start " + program + ": " + result.start_error;
-    }
-    if (result.not_started) {
-        const std::string why = !result.refused.empty()          ? result.refused
-                                : result.exec_error == ENOEXEC ? std::string("not an executable")
-                                                               : std::strerror(result.exec_error);
-        return "cannot run " + program + ": " + why;
-    }
-    if (result.stopped) {
-        return program + " was stopped: quorvel-view was interrupted";
-    }
-    if (result.timed_out) {
-        return program + " did not finish within " + seconds_text(timeout) + " s and was killed";
-    }
-    if (result.term_signal == SIGXFSZ) {
-        return program + " was stopped: it wrote a file past the limit of " +
-               std::to_string(options.file_size_mib) + " MiB (--file-size)";
-    }
-    if (result.term_signal != 0) {
-        return program + " crashed: " + signal_name(result.term_signal);
-    }
-    if (result.exit_code != 0) {
-        return program + " exited with status " + std::to_string(result.exit_code);
-    }
-    return "";
-}
 
 // What a report needs of a run once its entry is made: the stream and its
 // parsed document go.
@@ -119,13 +76,12 @@ ProgramRun run_one(const std::vector<std::string>& command, const std::string& i
     const Clock::time_point start = Clock::now();
     run.result = run_child(run.program, args, input, child);
     run.seconds = seconds_since(start);
-    run.problem = program_problem(run.program, run.result, options);
     if (run.result.out_dropped > 0) {
-        run.view.error = "more than " + std::to_string(exchange_stream_limit) +
-                         " bytes on standard output";
+        run.view.error = stream_too_long("on standard output");
     } else {
         run.view = read_as_host(run.result.out);
     }
+    classify_run(run, {options.timeout, options.file_size_mib});
     return run;
 }
 

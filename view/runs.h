@@ -7,11 +7,8 @@
 #include "options.h"
 #include "report.h"
 
-#include <chrono>
 #include <string>
 #include <vector>
-
-using Clock = std::chrono::steady_clock;
 
 // A program's standard error is kept up to this, and the rest counted.
 inline constexpr std::size_t stderr_limit = 64 * 1024;

@@ -169,6 +169,7 @@ void SandboxRun::settle(ChildResult& result) {
         const bool stopped = result.timed_out || result.stopped;
         result.term_signal = WIFSIGNALED(record.value) ? WTERMSIG(record.value) : 0;
         result.exit_code = WIFEXITED(record.value) && !stopped ? WEXITSTATUS(record.value) : -1;
+        result.file_size_limit = record.file_size_limit;
     } else {
         std::string json(json_status_limit, '\0');
         const ssize_t n = read(json_read_, json.data(), json.size());

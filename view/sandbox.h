@@ -96,6 +96,7 @@ private:
 struct HelperRecord {
     int kind;   // helper_exec_failed or helper_waited
     int value;  // the exec's errno, or the raw wait status
+    long long file_size_limit;  // the program's soft RLIMIT_FSIZE when it ended; -1: unknown or none
 };
 inline constexpr int helper_exec_failed = 1;
 inline constexpr int helper_waited = 2;

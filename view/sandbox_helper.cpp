@@ -31,23 +31,39 @@ void set_limit(int resource, rlim_t value) {
     setrlimit(resource, &limit);
 }
 
-void tell(int fd, int kind, int value) {
-    const HelperRecord record{kind, value};
+void tell(int fd, int kind, int value, long long file_size_limit = -1) {
+    const HelperRecord record{kind, value, file_size_limit};
     if (write(fd, &record, sizeof record) != static_cast<ssize_t>(sizeof record)) {
         _exit(exit_helper_failed);
     }
 }
 
-// Waits for the program, reaping any orphan of the sandbox meanwhile.
-int wait_for(pid_t program) {
+// The program's soft file size limit once it has ended, read before it is
+// reaped; -1 when unknown or none.
+long long file_size_limit_of(pid_t program) {
+    rlimit limit{};
+    return prlimit(program, RLIMIT_FSIZE, nullptr, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+               ? static_cast<long long>(limit.rlim_cur)
+               : -1;
+}
+
+// Waits for the program, reaping any orphan of the sandbox meanwhile; the
+// program's wait status, and its file size limit in limit.
+int wait_for(pid_t program, long long& limit) {
     for (;;) {
-        int status = 0;
-        const pid_t ended = waitpid(-1, &status, 0);
-        if (ended == program) {
-            return status;
-        }
-        if (ended < 0 && errno != EINTR) {
+        siginfo_t ended{};
+        if (waitid(P_ALL, 0, &ended, WEXITED | WNOWAIT) != 0) {
+            if (errno == EINTR) {
+                continue;
+            }
             return 0;
+        }
+        if (ended.si_pid == program) {
+            limit = file_size_limit_of(program);
+        }
+        int status = 0;
+        if (waitpid(ended.si_pid, &status, 0) == program) {
+            return status;
         }
     }
 }
@@ -89,7 +105,8 @@ int main(int argc, char** argv) {
     close(exec_report[1]);
     int exec_error = 0;
     const bool refused = read(exec_report[0], &exec_error, sizeof exec_error) == sizeof exec_error;
-    const int status = wait_for(program);
-    tell(status_fd, refused ? helper_exec_failed : helper_waited, refused ? exec_error : status);
+    long long limit = -1;
+    const int status = wait_for(program, limit);
+    tell(status_fd, refused ? helper_exec_failed : helper_waited, refused ? exec_error : status, limit);
     return 0;
 }

@@ -324,7 +324,9 @@ void fork_many(int count, int hold_ms) {
 }
 
 void limit_file_size(unsigned long kib) {
-    const rlimit limit{kib * 1024, RLIM_INFINITY};
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = kib * 1024;  // under a hard limit its host set, too
     setrlimit(RLIMIT_FSIZE, &limit);
 }
 
