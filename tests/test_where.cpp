@@ -224,6 +224,14 @@ TEST(Where, FunctionNamesAsAStudentReadsThem) {
         {"std::vector<int, std::allocator<int> > make<std::vector<int, std::allocator<int> > >(int)",
          "make<std::vector<int, std::allocator<int> > >"},
         {"apply<void (*)(int)>(void (*)(int))", "apply<void (*)(int)>"},
+        {"{lambda(int)#1}::operator()(int) const", "{lambda}"},
+        {"Cache[abi:cxx11]::get() const", "Cache::get"},
+        {"ns::f()::{lambda()#1} ns::g<ns::f()::{lambda()#1}>()", "ns::g<ns::f()::{lambda}>"},
+        {"f<std::array<int, 3> >(int (*) [3])", "f<std::array<int, 3> >"},
+        {"bool operator< <int>(A<int> const&, A<int> const&)", "operator< <int>"},
+        {"A::operator[](unsigned long) &&", "A::operator[]"},
+        {"void h<{lambda()#1}>({lambda()#1}) volatile noexcept", "h<{lambda}>"},
+        {"operator new(unsigned long)", "operator new"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(quorvel_internal::function_name(c.demangled), c.shown) << c.demangled;
