@@ -175,8 +175,12 @@ void on_fatal_signal(int signal, siginfo_t* /*info*/, void* context) {
     restore_fatal_signal_actions();
     raise(signal);
     errno = saved_errno;
+    write_coverage_counts();  // the raised signal waits until the handler returns
+}
+
+void write_coverage_counts() {
 #ifdef QUORVEL_COVERAGE_DUMP
-    __gcov_dump();  // the raised signal waits until the handler returns
+    __gcov_dump();
 #endif
 }
 

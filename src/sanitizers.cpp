@@ -91,6 +91,7 @@ void on_sanitizer_death() {
     } else {
         report_fault("stopped by a sanitizer", 0);
     }
+    write_coverage_counts();  // the sanitizer ends the process with _exit
 }
 
 }  // namespace

@@ -148,6 +148,10 @@ void report_fault(std::string_view text, std::uintptr_t pc);
 // nothing.
 void report_fault_at(std::string_view text, std::string_view where);
 
+// In a coverage build, writes gcov's counts now: a process that a signal,
+// a sanitizer or _exit ends never reaches exit(). Elsewhere it does nothing.
+void write_coverage_counts();
+
 }  // namespace quorvel_internal
 
 #endif

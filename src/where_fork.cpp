@@ -62,6 +62,24 @@ bool read_record(int fd, WhereRecord& record) {
     return true;
 }
 
+#ifdef QUORVEL_COVERAGE_DUMP
+constexpr bool writes_coverage_counts = true;
+#else
+constexpr bool writes_coverage_counts = false;
+#endif
+
+// Waits, up to another deadline, for the child to close its end of fd.
+void await_end(int fd) {
+    const long deadline = now_ms() + where_deadline_ms;
+    char byte = 0;
+    for (long left = where_deadline_ms; left > 0; left = deadline - now_ms()) {
+        pollfd end{fd, POLLIN, 0};
+        if (poll(&end, 1, static_cast<int>(left)) > 0 && read(fd, &byte, 1) == 0) {
+            return;
+        }
+    }
+}
+
 std::string_view terminated(char* text, std::size_t size) {
     text[size - 1] = '\0';
     return std::string_view(text, std::strlen(text));
@@ -97,11 +115,15 @@ std::size_t find_where(std::uintptr_t pc, char* out, std::size_t size) {
     if (child == 0) {
         close(ends[0]);
         look_up_where_in_child(pc, ends[1]);
+        write_coverage_counts();
         _exit(0);
     }
     close(ends[1]);
     WhereRecord record;
     const bool answered = child > 0 && read_record(ends[0], record);
+    if (answered && writes_coverage_counts) {
+        await_end(ends[0]);  // the child's counts, whole, before it is killed
+    }
     close(ends[0]);
     if (child > 0) {
         kill(child, SIGKILL);
