@@ -112,21 +112,8 @@ CLI::Option* add_number(CLI::App& app, const std::string& name, Number& value, N
         name + " takes a number of " + what + " from " + range, help + ", " + range);
 }
 
-// Every option, in the group of the modes it goes with. --run's flag makes
-// the first word that is not an option start the program's command.
-void declare(CLI::App& app, Options& options) {
-    app.formatter(std::make_shared<Help>());
-    app.option_defaults()->group(mode_group);
-    app.set_help_flag("-h,--help", "show this help and exit");
-    app.allow_extras();  // words, "--" and unknown options: sorted by take_words()
-    app.add_flag_callback("--run", [&app, &options] {
-           options.run = true;
-           app.prefix_command();
-       }, "run PROGRAM as a host would and show its boxes")
-        ->trigger_on_parse();
-    app.add_flag("--check", options.check, "run each PROGRAM and report its checks");
-    app.add_flag("--version", options.version, "print the version and exit");
-
+// The options of the stream's report and view.
+void declare_stream_options(CLI::App& app, Options& options) {
     std::string format_list;
     for (const ReportFormat& format : report_formats) {
         format_list += std::string(format_list.empty() ? "" : ", ") + format.name;
@@ -152,7 +139,10 @@ void declare(CLI::App& app, Options& options) {
                    "--run: show the line of the student's source in DIR that a fault box names")
         ->type_name("DIR")
         ->group(one_group);
+}
 
+// The options of --run and --check: the message, the limits, the sandbox.
+void declare_run_options(CLI::App& app, Options& options) {
     add_read_option(
         app, "--message-id",
         [&options](const std::string& text) {
@@ -196,7 +186,10 @@ void declare(CLI::App& app, Options& options) {
         ->each([&options](const std::string&) { options.processes_given = true; })
         ->type_name("N")
         ->group(runs_group);
+}
 
+// The options of --check alone.
+void declare_check_options(CLI::App& app, Options& options) {
     add_number(app, "-j", options.jobs, 1, most_jobs, "parallel runs",
                "programs run side by side (default: one per core)")
         ->type_name("N")
@@ -207,6 +200,25 @@ void declare(CLI::App& app, Options& options) {
         "run the K-th of N shares of the programs sorted by name")
         ->type_name("K/N")
         ->group(check_group);
+}
+
+// Every option, in the group of the modes it goes with. --run's flag makes
+// the first word that is not an option start the program's command.
+void declare(CLI::App& app, Options& options) {
+    app.formatter(std::make_shared<Help>());
+    app.option_defaults()->group(mode_group);
+    app.set_help_flag("-h,--help", "show this help and exit");
+    app.allow_extras();  // words, "--" and unknown options: sorted by take_words()
+    app.add_flag_callback("--run", [&app, &options] {
+           options.run = true;
+           app.prefix_command();
+       }, "run PROGRAM as a host would and show its boxes")
+        ->trigger_on_parse();
+    app.add_flag("--check", options.check, "run each PROGRAM and report its checks");
+    app.add_flag("--version", options.version, "print the version and exit");
+    declare_stream_options(app, options);
+    declare_run_options(app, options);
+    declare_check_options(app, options);
 }
 
 bool looks_like_option(const std::string& word) { return word.size() > 1 && word[0] == '-'; }
