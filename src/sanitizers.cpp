@@ -80,16 +80,20 @@ void report_undefined_behaviour() {
     report_fault_at(ubsan_report.message, std::string_view(report_where, where.overflowed ? 0 : where.size));
 }
 
-void on_sanitizer_death() {
-    if (!run_state.guarding) {
-        return;  // after quit(), such as LeakSanitizer's check at exit
-    }
+void report_sanitizer_error() {
     if (__asan_report_present != nullptr && __asan_report_present() != 0) {
         report_address_error();
     } else if (ubsan_report.present) {
         report_undefined_behaviour();
     } else {
         report_fault("stopped by a sanitizer", 0);
+    }
+}
+
+// Not after quit(), such as at LeakSanitizer's check at exit.
+void on_sanitizer_death() {
+    if (run_state.guarding) {
+        report_sanitizer_error();
     }
     write_coverage_counts();  // the sanitizer ends the process with _exit
 }

@@ -152,6 +152,10 @@ TEST(Where, SanitizerReportsKeepTheStream) {
         expect_fault_box(run, c.text, c.where);
         EXPECT_NE(run.result.err.find(c.report), std::string::npos) << run.result.err;
     }
+    // A leak that LeakSanitizer finds at exit, after quit: the stream stays as quit wrote it.
+    const WhereRun leak = run_where(variant, "leak");
+    EXPECT_NE(leak.result.err.find("ERROR: LeakSanitizer"), std::string::npos) << leak.result.err;
+    EXPECT_TRUE(leak.view.ok && leak.view.boxes.size() == 1) << leak.result.out;
 }
 
 // Only the fault box's signature says it has a where: a student's text that

@@ -105,6 +105,8 @@ int sum(const int* values, int count) {
     return total;
 }
 
+int* volatile leaked = nullptr;
+
 // UndefinedBehaviorSanitizer's signed overflow.
 int add(int a, int b) {
     return a + b;  // where:ubsan
@@ -148,6 +150,9 @@ int main(int argc, char** argv) {
         check_equal(sum(values.data(), 3), 6);
     } else if (step == "ubsan") {
         check_equal(add(2000000001, 2000000001 + zero), 0);
+    } else if (step == "leak") {
+        leaked = new int[4];  // found by LeakSanitizer at exit, after quit
+        leaked = nullptr;
     }
     quit(nullptr);
     return 0;
