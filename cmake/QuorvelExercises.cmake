@@ -1,4 +1,4 @@
-# quorvel_add_exercise(NAME SOURCE... [MESSAGE_ID n | INPUT file] [TIMEOUT s] [SANDBOX]
+# quorvel_add_exercise(NAME SOURCE... [MESSAGE_ID n | INPUT file] [TIMEOUT s] [CHECKS n] [SANDBOX]
 #                      [SANITIZE address|undefined|address,undefined]
 #                      [LABELS label...])
 #
@@ -6,13 +6,15 @@
 # quorvel::primitives and with debug information (-g, which changes no code),
 # so that a fault box names the student's file and line; and registers one
 # CTest test, NAME, that runs quorvel-view --check on it: the test fails on a
-# red box, a crash, a time-out or a malformed stream.
+# red box, a crash, a time-out, a malformed stream, or with CHECKS too few
+# check boxes.
 #
 #   MESSAGE_ID n  the message sent is "message_id: n" (default 0)
 #   INPUT file    or the archived message in file (relative to the current
 #                 source directory)
 #   TIMEOUT s     quorvel-view's time limit, in whole seconds (default 10);
 #                 the test's own TIMEOUT property is a margin above it
+#   CHECKS n      the check boxes it must show (quorvel-view --checks n)
 #   SANDBOX       runs it with quorvel-view --sandbox (bubblewrap); where no
 #                 sandbox can be made, the test is skipped, not failed
 #   SANITIZE ...  builds it with those sanitizers and -fno-sanitize-recover=all:
@@ -33,7 +35,7 @@ set(QUORVEL_EXERCISE_NO_SANDBOX 5)  # quorvel-view's status when it cannot make 
 set(QUORVEL_EXERCISE_TIMEOUT_MARGIN 15)  # the viewer's own grace, its start and its report
 
 function(quorvel_add_exercise name)
-    cmake_parse_arguments(PARSE_ARGV 1 exercise "SANDBOX" "MESSAGE_ID;INPUT;TIMEOUT;SANITIZE" "LABELS")
+    cmake_parse_arguments(PARSE_ARGV 1 exercise "SANDBOX" "MESSAGE_ID;INPUT;TIMEOUT;SANITIZE;CHECKS" "LABELS")
     if(NOT TARGET quorvel::view)
         message(FATAL_ERROR
             "quorvel_add_exercise(${name}) needs quorvel-view (quorvel::view), which this build "
@@ -83,6 +85,12 @@ function(quorvel_add_exercise name)
     set(sandbox "")
     if(exercise_SANDBOX)
         set(sandbox --sandbox)
+    endif()
+    if(DEFINED exercise_CHECKS)
+        if(NOT exercise_CHECKS MATCHES "^[1-9][0-9]*$" OR exercise_CHECKS GREATER 100000)
+            message(FATAL_ERROR "quorvel_add_exercise(${name}): CHECKS takes a number of check boxes, 1 to 100000")
+        endif()
+        list(APPEND sandbox --checks ${exercise_CHECKS})
     endif()
     add_test(NAME ${name}
         COMMAND quorvel::view --check ${sandbox} --timeout ${timeout} ${message} "$<TARGET_FILE:${name}>"

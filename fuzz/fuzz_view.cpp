@@ -164,7 +164,7 @@ void end_run(ProgramRun& run, unsigned char how) {
         default: break;
     }
     run.result.err_dropped = how;
-    classify_run(run, {1, 1});
+    classify_run(run, {1, 1, 1, static_cast<std::size_t>(how % 3)});
 }
 
 }  // namespace
@@ -178,11 +178,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     run.view = read_as_host(stream);
     end_run(run, size > 0 ? data[size - 1] : 0);
     const std::vector<ProgramRun> runs = {run, run};
+    ReportContext context;
+    context.check = size % 2 == 0;
+    context.checks = size % 3;
+    context.partial_credit = context.checks > 0;
 
-    require(nlohmann::json::accept(report_json(runs, 1)));
-    require(is_xml(report_junit(runs, 1)));
-    require(is_tap(report_tap(runs, 1)) && clean_text(report_tap(runs, 1)));
-    require(clean_text(report_text(runs, 1)));
+    require(nlohmann::json::accept(report_json(runs, context)));
+    require(is_xml(report_junit(runs, context)));
+    require(is_tap(report_tap(runs, context)) && clean_text(report_tap(runs, context)));
+    require(clean_text(report_text(runs, context)));
+    require(nlohmann::json::accept(report_gradescope(runs, context)));
     if (run.view.ok) {
         require(clean_text(render_terminal(run.view, false)));
         require(clean_text(render_terminal(run.view, true), true));

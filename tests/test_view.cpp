@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -240,7 +241,7 @@ void write_exercises(const std::string& dir) {
 
 // A report with its times and timestamps blanked, to compare two runs.
 std::string without_times(const std::string& report) {
-    static const std::regex times(R"((time|timestamp)="[^"]*"|"execution_time": [0-9.]+)");
+    static const std::regex times(R"re((time|timestamp)="[^"]*"|"(execution_time|cpu_seconds)": [0-9.]+)re");
     return std::regex_replace(report, times, "$1");
 }
 
@@ -345,6 +346,87 @@ TEST(ViewCheck, ReportsAsTheirReadersSeeThem) {
     }
 }
 
+// --checks, --points, --partial-credit and --visibility: how each run is
+// graded, in the reports that carry it.
+TEST(ViewCheck, GradesAsAsked) {
+    const std::string dir = make_temp_dir();
+    const std::string run = std::string("#!/bin/sh\nexec ") + SCRIPTED_EXERCISE + " @null @null ";
+    const std::pair<const char*, const char*> scripts[] = {
+        {"three", "int:1:1 int:2:2 int:3:3"}, {"threered", "int:1:1 int:0:1 int:3:3"},
+        {"five", "int:1:1 int:2:2 int:3:3 int:4:4 int:5:5"}, {"none", ""},
+        {"red", "int:1:1 int:2:2 int:3:3 int:0:1"}, {"crash", "int:1:1 int:2:2 fault:abort"},
+        {"two", "int:1:1 int:2:2"}};
+    for (const auto& [name, steps] : scripts) {
+        write_file(dir + "/" + name, run + steps + "\n");
+        chmod((dir + "/" + name).c_str(), 0755);
+    }
+    const std::string short_of = "3 of 5 checks (--checks 5)";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string seen;
+    } cases[] = {
+        {{"--checks", "5", "./three"}, 4, "incomplete      ./three  3 boxes, 3 passed, 0 failed; " + short_of + "\n"},
+        {{"--checks", "5", "./three"}, 4, "1 program: 0 passed, 0 failed, 1 incomplete, 0 with errors;"},
+        {{"--checks", "5", "--format", "json", "./three"}, 4, "\"status\": \"incomplete\", \"exit\": 0, \"score\": 0"},
+        {{"--checks", "5", "--format", "json", "./three"}, 4, "\"error\": \"" + short_of + "\""},
+        {{"--checks", "5", "--format", "tap", "./three"}, 4, "1..4\n"},
+        {{"--checks", "5", "--format", "tap", "./three"}, 4, "not ok 4 - ./three: " + short_of + "\n"},
+        {{"--checks", "5", "--format", "junit", "./three"}, 4, "name=\"checks\" time=\"0\">\n      <failure message=\"" + short_of},
+        {{"--checks", "5", "--format", "gradescope", "./three"}, 4, "\"status\": \"failed\",\n     \"output\": \"passed  box 1: 1 == 1\\npassed  box 2: 2 == 2\\npassed  box 3: 3 == 3\\nincomplete: " + short_of},
+        {{"--checks", "5", "./threered"}, 4, "incomplete      ./threered"},
+        {{"--checks", "5", "./five"}, 0, "passed          ./five"},
+        {{"--checks", "1", "./none"}, 4, "incomplete      ./none  0 boxes, 0 passed, 0 failed; 0 of 1 checks (--checks 1)"},
+        {{"./none"}, 0, "passed          ./none  0 boxes, 0 passed, 0 failed; no check box\n"},
+        {{"--partial-credit", "--points", "10", "--checks", "4", "--format", "gradescope", "./red", "./crash", "./two", "./gone"},
+         3, "\"./red\", \"score\": 7.5, | \"./crash\", \"score\": 5, | \"./two\", \"score\": 5, | \"./gone\", \"score\": 0, "},
+        {{"--points", "10", "--checks", "4", "--format", "gradescope", "./red", "./crash", "./two", "./gone", "./five"},
+         3, "\"./red\", \"score\": 0, | \"./crash\", \"score\": 0, | \"./two\", \"score\": 0, | \"./gone\", \"score\": 0, | \"./five\", \"score\": 10, "},
+        {{"--points", "10", "--partial-credit", "--checks", "3", "--format", "gradescope", "./two"}, 4, "{\"score\": 6.67, "},
+        {{"--visibility", "after_due_date", "--format", "gradescope", "./five"}, 0,
+         "\"visibility\": \"after_due_date\",\n | \"status\": \"passed\", \"visibility\": \"after_due_date\",\n"},
+    };
+    for (const auto& c : cases) {
+        const ChildResult result = check(dir, c.args);
+        EXPECT_EQ(result.exit_code, c.status) << c.args.front() << "\n" << result.out;
+        for (std::size_t at = 0, bar = 0; bar != std::string::npos; at = bar + 3) {
+            bar = c.seen.find(" | ", at);  // the pieces, in order
+            EXPECT_NE(result.out.find(c.seen.substr(at, bar - at)), std::string::npos) << c.seen << "\n" << result.out;
+        }
+    }
+    write_file(dir + "/report", check(dir, {"--visibility", "after_due_date", "--format", "gradescope", "./five"}).out);
+    EXPECT_EQ(run_child(SYSTEM_PYTHON, {std::string(TESTS_DIR) + "/support/report_readers.py", "gradescope",
+                                        GRADESCOPE_SCHEMA_FILE, "report"}, "", dir).out.rfind("valid\n", 0), 0U);
+}
+
+// --cpu-time judges the program, not the machine: a busy loop stops at its
+// CPU time, a sleeping program passes, and a program beside a hog on one
+// CPU passes within a time-out it would miss without it.
+TEST(ViewCheck, CpuTimeJudgesTheProgram) {
+    const std::string dir = make_temp_dir();
+    const std::string run = std::string("#!/bin/sh\nexec ") + SCRIPTED_EXERCISE + " @null @null ";
+    write_file(dir + "/busy", run + "int:1:1 spin:100000\n");
+    write_file(dir + "/sleeper", std::string("#!/bin/sh\nsleep 2\nexec ") + SCRIPTED_EXERCISE + " @null @null int:1:1\n");
+    write_file(dir + "/hog", run + "int:1:1 hog:40\n");
+    write_file(dir + "/victim", run + "spin:700 int:1:1\n");
+    for (const char* name : {"busy", "sleeper", "hog", "victim"}) {
+        chmod((dir + "/" + name).c_str(), 0755);
+    }
+    const ChildResult busy = check(dir, {"--cpu-time", "1", "--timeout", "5", "--format", "json", "./busy", "./sleeper"});
+    EXPECT_EQ(busy.exit_code, 3);
+    EXPECT_NE(busy.out.find("\"./busy was stopped: it used more than 1 s of CPU time (--cpu-time)\""), std::string::npos)
+        << busy.out;
+    EXPECT_NE(busy.out.find("\"text\": \"stopped: CPU time limit reached (SIGXCPU)"), std::string::npos) << busy.out;
+    EXPECT_NE(busy.out.find("\"./sleeper\", \"status\": \"passed\""), std::string::npos) << busy.out;
+    double cpu = 0;
+    ASSERT_EQ(std::sscanf(busy.out.substr(busy.out.find("\"cpu_seconds\": ")).c_str(), "\"cpu_seconds\": %lf", &cpu), 1);
+    EXPECT_TRUE(cpu > 0.5 && cpu < 2) << cpu;  // about 1.1; once, under a loaded machine, 0.82
+    const ChildResult neighbours = run_child(
+        "taskset", {"-c", "0", viewer, "--check", "-j", "2", "--cpu-time", "1", "--timeout", "6", "./hog", "./victim"}, "", dir);
+    EXPECT_NE(neighbours.out.find("passed          ./victim"), std::string::npos) << neighbours.out;
+    EXPECT_NE(neighbours.out.find("stopped         ./hog"), std::string::npos) << neighbours.out;
+}
+
 TEST(View, RejectsBadUsage) {
     const std::vector<std::vector<std::string>> cases = {
         {"--run"},
@@ -380,6 +462,17 @@ TEST(View, RejectsBadUsage) {
         {"--shard", "1/2", "stream"},
         {"--check", "--source-dir", ".", "./x"},
         {"--source-dir", ".", "stream"},
+        {"--check", "--partial-credit", "./x"},
+        {"--run", "--checks", "1", "--", "true"},
+        {"--run", "--points", "2", "--", "true"},
+        {"--run", "--partial-credit", "--", "true"},
+        {"--run", "--visibility", "hidden", "--", "true"},
+        {"--run", "--cpu-time", "1", "--", "true"},
+        {"--check", "--points", "0", "./x"},
+        {"--check", "--points", "1e3", "./x"},
+        {"--check", "--points", "1.234", "./x"},
+        {"--check", "--visibility", "sometimes", "./x"},
+        {"--check", "--cpu-time", "0", "./x"},
     };
     for (const auto& args : cases) {
         const ChildResult result = run_child(viewer, args, "");
@@ -514,7 +607,7 @@ TEST(View, StoppedRuns) {
         std::string seen;
     } formats[] = {
         {"text", "stopped         ./fsz  2 boxes, 1 passed, 0 failed; " + limit},
-        {"json", "\"status\": \"stopped\", \"exit\": -25, \"error\": \"" + limit + "\""},
+        {"json", "\"status\": \"stopped\", \"exit\": -25, "},
         {"tap", "# ./fsz: stopped\n"},
         {"junit", "<error message=\"" + limit + ": stopped: file size limit reached (SIGXFSZ)"},
         {"gradescope", "\"status\": \"failed\",\n     \"output\": \"passed  box 1: 1 == 1\\nshown   box 2: stopped: "},
@@ -528,10 +621,10 @@ TEST(View, StoppedRuns) {
     EXPECT_EQ(run_child("sh", {"-c", interrupt, viewer}, "", dir).exit_code, 128 + SIGINT);
     const std::string report = read_file(dir + "/report");
     for (const char* name : {"./trap", "./die"}) {
-        EXPECT_NE(report.find(std::string("\"status\": \"stopped\", \"exit\": -") + (name[2] == 't' ? "1" : "15") +
-                              ", \"error\": \"" + name + " was stopped: quorvel-view was interrupted\""),
-                  std::string::npos)
-            << report;
+        EXPECT_NE(report.find(std::string("\"") + name + "\", \"status\": \"stopped\", \"exit\": -" +
+                              (name[2] == 't' ? "1" : "15")), std::string::npos) << report;
+        EXPECT_NE(report.find(std::string("\"error\": \"") + name + " was stopped: quorvel-view was interrupted\""),
+                  std::string::npos) << report;
     }
 }
 

@@ -44,6 +44,14 @@ int milliseconds_until(Clock::time_point at) {
     return static_cast<int>(std::clamp<long long>(left.count(), 0, 1000000));
 }
 
+// The soft limit of resource that pid has now; -1 when it cannot be read
+// or there is none.
+long long soft_limit(pid_t pid, int resource) {
+    rlimit limit{};
+    const bool read = prlimit(pid, static_cast<__rlimit_resource>(resource), nullptr, &limit) == 0;
+    return read && limit.rlim_cur != RLIM_INFINITY ? static_cast<long long>(limit.rlim_cur) : -1;
+}
+
 // One run, from the spawned program to its reaped group.
 struct Run {
     const std::string& input;
@@ -192,13 +200,11 @@ struct Run {
         drain_outputs();
         int status = 0;
         rusage usage{};
-        rlimit file_size{};
-        if (prlimit(pid, RLIMIT_FSIZE, nullptr, &file_size) == 0 && file_size.rlim_cur != RLIM_INFINITY) {
-            result.file_size_limit = static_cast<long long>(file_size.rlim_cur);  // read before it is reaped
-        }
+        result.file_size_limit = soft_limit(pid, RLIMIT_FSIZE);  // read before it is reaped
+        result.cpu_time_limit = soft_limit(pid, RLIMIT_CPU);
         while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
         }
-        reap_group(pid);
+        result.cpu_seconds = cpu_seconds_of(usage) + reap_group(pid);
         result.max_rss_kib = usage.ru_maxrss;
         if (WIFEXITED(status)) {
             result.exit_code = result.timed_out || result.stopped ? -1 : WEXITSTATUS(status);

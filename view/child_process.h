@@ -27,6 +27,8 @@ struct ChildResult {
     std::string start_error;   // the runner's own failure (pipe, fork, poll), when it did
     long max_rss_kib = 0;      // its peak resident memory (or its largest waited-for child's)
     long long file_size_limit = -1;  // its soft RLIMIT_FSIZE when it ended, in bytes; -1: unknown or none
+    long long cpu_time_limit = -1;   // its soft RLIMIT_CPU when it ended, in seconds; -1: unknown or none
+    double cpu_seconds = 0;          // its CPU time and that of every process of its group that was reaped
 };
 
 inline constexpr std::size_t unlimited_output = std::numeric_limits<std::size_t>::max();
@@ -44,6 +46,7 @@ struct ChildOptions {
     std::size_t err_limit = unlimited_output;  // bytes of standard error kept
     std::size_t memory_mib = 0;      // RLIMIT_DATA in MiB; 0: none
     std::size_t file_size_mib = 0;   // RLIMIT_FSIZE in MiB; 0: none
+    unsigned cpu_seconds = 0;        // RLIMIT_CPU: soft at this, hard a second later; 0: none
     int stop_fd = -1;                // once readable, the run is stopped as at a time-out
     // The whole environment ("NAME=VALUE" each), nothing else of the
     // caller's; with caller_environment, the caller's own instead.

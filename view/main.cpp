@@ -7,7 +7,8 @@
 //                [--html OUT.html] [--source-dir DIR] [--format F] [--output FILE]
 //                -- PROGRAM [ARGS...]
 //   quorvel-view --check (the same options, but --html and --source-dir)
-//                [-j N] [--shard K/N] PROGRAM...
+//                [-j N] [--shard K/N] [--checks N [--partial-credit]] [--points P]
+//                [--visibility V] [--cpu-time S] PROGRAM...
 //   quorvel-view --version
 //
 // F is one of report.h's formats (report_formats). --shard K/N sorts
@@ -104,13 +105,20 @@ bool use_colour() {
 }
 
 // The report in format; seconds: how long the runs took in all.
-std::string report(const std::string& format, const std::vector<ProgramRun>& runs, double seconds) {
+std::string report(const Options& options, const std::vector<ProgramRun>& runs, double seconds) {
+    ReportContext context;
+    context.seconds = seconds;
+    context.check = options.check;
+    context.checks = options.checks;
+    context.points_hundredths = options.points_hundredths;
+    context.partial_credit = options.partial_credit;
+    context.visibility = options.visibility;
     for (const ReportFormat& each : report_formats) {
-        if (format == each.name) {
-            return each.write(runs, seconds);
+        if (options.format == each.name) {
+            return each.write(runs, context);
         }
     }
-    return report_formats[0].write(runs, seconds);
+    return report_formats[0].write(runs, context);
 }
 
 // Writes text to standard output, all of it or an error that says why not
@@ -190,7 +198,7 @@ int check_programs(Options options) {
     options.command = programs_of(options);
     const Clock::time_point start = Clock::now();
     const std::vector<ProgramRun> runs = run_all(options, input);
-    if (Error error = write_output(options, report(options.format, runs, seconds_since(start)))) {
+    if (Error error = write_output(options, report(options, runs, seconds_since(start)))) {
         report_error(error);
         return exit_status(error.problem);
     }
@@ -209,7 +217,7 @@ std::string fault_source(const Options& options, const ProgramRun& run) {
 // --run or a stream, in one of the report formats; the exit status is the
 // viewer's own (a red box does not change it).
 int report_one(const Options& options, const ProgramRun& run) {
-    Error written = write_output(options, report(options.format, {run}, run.seconds));
+    Error written = write_output(options, report(options, {run}, run.seconds));
     if (!written && !options.html.empty() && run.view.ok) {
         written = write_html(run.view, options.html, fault_source(options, run));
     }

@@ -21,7 +21,8 @@ constexpr char synopsis[] =
     "                    -- PROGRAM [ARGS...]\n"
     "       quorvel-view --check [--message-id N | --input FILE] [--timeout S] [--memory MIB]\n"
     "                    [--file-size MIB] [--env NAME[=VALUE]]... [--sandbox [--processes N]]\n"
-    "                    [-j N] [--shard K/N] [--format F] [--output FILE] PROGRAM...\n"
+    "                    [-j N] [--shard K/N] [--checks N [--partial-credit]] [--points P]\n"
+    "                    [--visibility V] [--cpu-time S] [--format F] [--output FILE] PROGRAM...\n"
     "       quorvel-view --version\n";
 
 constexpr char description[] =
@@ -77,6 +78,23 @@ bool parse_timeout(const std::string& text, double& seconds) {
     char* end = nullptr;
     seconds = std::strtod(text.c_str(), &end);
     return !text.empty() && *end == '\0' && seconds > 0 && seconds <= most_timeout;
+}
+
+// A number of points: above 0, at most 1000, digits with at most two
+// decimals after a dot (no sign, no exponent), in hundredths.
+bool parse_points(const std::string& text, long& hundredths) {
+    const std::size_t dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    const std::string decimals = dot == std::string::npos ? "" : text.substr(dot + 1);
+    long units = 0;
+    long fraction = 0;
+    if (decimals.size() > 2 || (dot != std::string::npos && decimals.empty()) ||
+        !whole_number(whole, 0L, most_points_hundredths / 100, units) ||
+        (!decimals.empty() && !whole_number(decimals, 0L, 99L, fraction))) {
+        return false;
+    }
+    hundredths = units * 100 + fraction * (decimals.size() == 1 ? 10 : 1);
+    return hundredths > 0 && hundredths <= most_points_hundredths;
 }
 
 // K/N: the K-th (from 1) of N shares.
@@ -188,6 +206,46 @@ void declare_run_options(CLI::App& app, Options& options) {
         ->group(runs_group);
 }
 
+// --check's grading: the checks a program must show, its points, and when
+// a student sees them.
+void declare_grade_options(CLI::App& app, Options& options) {
+    add_number<std::size_t>(app, "--checks", options.checks, 1, most_checks, "check boxes",
+                            "the check boxes each program must show; fewer is \"incomplete\"")
+        ->type_name("N")
+        ->group(check_group);
+    add_read_option(
+        app, "--points",
+        [&options](const std::string& text) {
+            options.points_given = true;
+            return parse_points(text, options.points_hundredths);
+        },
+        "--points takes a number above 0, at most 1000, with at most 2 decimals",
+        "each program's max_score in Gradescope's results (default 1)")
+        ->type_name("P")
+        ->group(check_group);
+    app.add_flag("--partial-credit", options.partial_credit,
+                 "score P x green checks / max(N, checks shown), with --checks N")
+        ->group(check_group);
+    std::string names;
+    for (const char* name : visibilities) {
+        names += std::string(names.empty() ? "" : ", ") + name;
+    }
+    add_read_option(
+        app, "--visibility",
+        [&options](const std::string& text) {
+            options.visibility = text;
+            return std::any_of(std::begin(visibilities), std::end(visibilities),
+                               [&text](const char* name) { return text == name; });
+        },
+        "--visibility takes " + names, "when a student sees the tests in Gradescope: " + names)
+        ->type_name("V")
+        ->group(check_group);
+    add_number<unsigned>(app, "--cpu-time", options.cpu_seconds, 1, most_cpu_seconds, "seconds",
+                         "each program's CPU time in whole seconds (RLIMIT_CPU)")
+        ->type_name("S")
+        ->group(check_group);
+}
+
 // The options of --check alone.
 void declare_check_options(CLI::App& app, Options& options) {
     add_number(app, "-j", options.jobs, 1, most_jobs, "parallel runs",
@@ -219,6 +277,7 @@ void declare(CLI::App& app, Options& options) {
     declare_stream_options(app, options);
     declare_run_options(app, options);
     declare_check_options(app, options);
+    declare_grade_options(app, options);
 }
 
 bool looks_like_option(const std::string& word) { return word.size() > 1 && word[0] == '-'; }
@@ -283,6 +342,13 @@ Error check_options(const Options& options) {
     }
     if ((options.jobs != 0 || options.shards != 0) && !options.check) {
         return usage_error("-j and --shard go with --check");
+    }
+    if (!options.check && (options.checks != 0 || options.points_given || options.partial_credit ||
+                           !options.visibility.empty() || options.cpu_seconds != 0)) {
+        return usage_error("--checks, --points, --partial-credit, --visibility and --cpu-time go with --check");
+    }
+    if (options.partial_credit && options.checks == 0) {
+        return usage_error("--partial-credit needs --checks: a share of how many checks?");
     }
     return {};
 }

@@ -16,6 +16,12 @@ inline constexpr std::size_t default_file_size_mib = 64;
 inline constexpr std::size_t most_file_size_mib = 1024 * 1024;  // 1 TiB
 inline constexpr std::size_t default_processes = 64;
 inline constexpr std::size_t most_processes = 32768;
+inline constexpr std::size_t most_checks = 100000;
+inline constexpr long default_points_hundredths = 100;       // 1 point
+inline constexpr long most_points_hundredths = 1000 * 100;   // 1000 points
+inline constexpr unsigned most_cpu_seconds = 24 * 60 * 60;   // a day
+// --visibility's values, Gradescope's own.
+inline constexpr const char* visibilities[] = {"visible", "hidden", "after_due_date", "after_published"};
 
 // The synopsis that follows a usage error, and the whole help of --help,
 // grouped by mode and written from the options' declarations.
@@ -41,6 +47,12 @@ struct Options {
     bool sandbox = false;
     std::size_t processes = default_processes;
     bool processes_given = false;
+    std::size_t checks = 0;      // --checks N: check boxes each program must show; 0: any number
+    long points_hundredths = default_points_hundredths;  // --points P, in hundredths of a point
+    bool points_given = false;
+    bool partial_credit = false;
+    std::string visibility;      // --visibility V; "": not written
+    unsigned cpu_seconds = 0;    // --cpu-time S: RLIMIT_CPU; 0: none
     int shard = 0;               // --shard K/N: K, from 1; 0: every program
     int shards = 0;              // N
     std::string format = "text";
@@ -71,6 +83,11 @@ struct Error {
 //   --shard K/N   1 <= K <= N <= most_shards
 //   --file-size MiB  1 to most_file_size_mib
 //   --processes N    1 to most_processes, and only with --sandbox
+//   --checks N       1 to most_checks        (these five with --check only;
+//   --points P       above 0, at most 1000,   --partial-credit needs
+//                    at most 2 decimals       --checks)
+//   --cpu-time S     1 to most_cpu_seconds
+//   --visibility V   one of visibilities
 // --env takes NAME (letters, digits, _) or NAME=VALUE.
 Error parse_options(int argc, char** argv, Options& options);
 

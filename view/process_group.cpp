@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,12 +68,19 @@ bool group_has_members(pid_t group, pid_t except) {
     return found;
 }
 
-void reap_group(pid_t group) {
+double cpu_seconds_of(const rusage& usage) {
+    constexpr double micro = 1e-6;
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * micro;
+}
+
+double reap_group(pid_t group) {
+    double seconds = 0;
     for (;;) {
-        siginfo_t info{};
-        if (waitid(P_PGID, static_cast<id_t>(group), &info, WEXITED | WNOHANG) != 0 ||
-            info.si_pid == 0) {
-            return;
+        rusage usage{};
+        if (wait4(-group, nullptr, WNOHANG, &usage) <= 0) {
+            return seconds;
         }
+        seconds += cpu_seconds_of(usage);
     }
 }

@@ -3,6 +3,7 @@
 #ifndef QUORVEL_VIEW_PROCESS_GROUP_H
 #define QUORVEL_VIEW_PROCESS_GROUP_H
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 // True when group holds a process that is still alive (not a zombie), other
@@ -10,7 +11,11 @@
 bool group_has_members(pid_t group, pid_t except);
 
 // Reaps the zombies of group that are this process's children (its own, and
-// the orphans a child subreaper is handed); never waits.
-void reap_group(pid_t group);
+// the orphans a child subreaper is handed) with wait4, so that their usage
+// counts; never waits. Returns the CPU seconds they used.
+double reap_group(pid_t group);
+
+// The CPU seconds, user and system, of a usage.
+double cpu_seconds_of(const struct rusage& usage);
 
 #endif

@@ -24,8 +24,14 @@ std::string stop_words(const ChildResult& result, const RunLimits& limits) {
     if (result.stopped) {
         return "quorvel-view was interrupted";
     }
-    if (result.term_signal == SIGXCPU) {
-        return "a CPU time limit (SIGXCPU)";
+    if (result.term_signal == SIGXCPU || result.term_signal == SIGKILL) {
+        // The kernel moves the soft limit up a second at each SIGXCPU, up to
+        // the hard limit, which --cpu-time sets a second above it.
+        const long long set = limits.cpu_seconds;
+        const bool viewers_limit =
+            set > 0 && (result.cpu_time_limit == set || result.cpu_time_limit == set + 1);
+        return viewers_limit ? "it used more than " + std::to_string(limits.cpu_seconds) + " s of CPU time (--cpu-time)"
+                             : "a CPU time limit (SIGXCPU)";
     }
     const bool viewers_limit =
         limits.file_size_mib > 0 && result.file_size_limit == static_cast<long long>(limits.file_size_mib * mebibyte);
@@ -53,6 +59,21 @@ bool has_red_check(const HostView& view) {
     return false;
 }
 
+std::size_t check_boxes(const HostView& view) {
+    std::size_t checks = 0;
+    for (const ViewBox& box : view.boxes) {
+        checks += box_kind(box) != BoxKind::display ? 1U : 0U;
+    }
+    return checks;
+}
+
+// SIGKILL once its CPU time reached --cpu-time's hard limit, before any
+// time-out: with many threads the hard limit can strike while the library
+// still looks up the where of its SIGXCPU.
+bool cpu_limit_killed(const ChildResult& result, const RunLimits& limits) {
+    return result.term_signal == SIGKILL && limits.cpu_seconds > 0 && result.cpu_seconds >= limits.cpu_seconds;
+}
+
 bool ends_by_fault(RunStatus status) {
     return status == RunStatus::crashed || status == RunStatus::timed_out || status == RunStatus::stopped ||
            status == RunStatus::exited_non_zero;
@@ -68,6 +89,7 @@ const char* status_name(RunStatus status) {
         case RunStatus::crashed: return "crashed";
         case RunStatus::exited_non_zero: return "exited non-zero";
         case RunStatus::malformed: return "malformed";
+        case RunStatus::incomplete: return "incomplete";
         case RunStatus::failed: return "failed";
         case RunStatus::passed: break;
     }
@@ -85,7 +107,8 @@ void classify_run(ProgramRun& run, const RunLimits& limits) {
     } else if (result.timed_out) {
         run.status = RunStatus::timed_out;
         run.problem = program + " did not finish within " + seconds_text(limits.timeout_seconds) + " s and was killed";
-    } else if (result.stopped || result.term_signal == SIGXFSZ || result.term_signal == SIGXCPU) {
+    } else if (result.stopped || result.term_signal == SIGXFSZ || result.term_signal == SIGXCPU ||
+               cpu_limit_killed(result, limits)) {
         run.status = RunStatus::stopped;
         run.problem = program + " was stopped: " + stop_words(result, limits);
     } else if (result.term_signal != 0) {
@@ -96,12 +119,18 @@ void classify_run(ProgramRun& run, const RunLimits& limits) {
         run.problem = program + " exited with status " + std::to_string(result.exit_code);
     } else if (!run.view.ok) {
         run.status = RunStatus::malformed;
+    } else if (check_boxes(run.view) < limits.checks) {
+        run.status = RunStatus::incomplete;
+        run.problem = std::to_string(check_boxes(run.view)) + " of " + std::to_string(limits.checks) +
+                      " checks (--checks " + std::to_string(limits.checks) + ")";
     } else {
         run.status = has_red_check(run.view) ? RunStatus::failed : RunStatus::passed;
     }
 }
 
-bool RunCounts::error() const { return status != RunStatus::passed && status != RunStatus::failed; }
+bool RunCounts::error() const {
+    return status != RunStatus::passed && status != RunStatus::failed && status != RunStatus::incomplete;
+}
 
 RunCounts count_run(const ProgramRun& run) {
     RunCounts counts;
@@ -139,6 +168,10 @@ std::string error_text(const ProgramRun& run, const RunCounts& counts) {
     return run.problem.empty() ? "malformed stream: " + run.view.error : run.problem;
 }
 
+std::string shortfall_text(const ProgramRun& run, const RunCounts& counts) {
+    return counts.status == RunStatus::incomplete ? run.problem : "";
+}
+
 std::string fault_text(const ProgramRun& run, const RunCounts& counts) {
     return !counts.roles.empty() && counts.roles.back() == BoxRole::fault ? run.view.boxes.back().text : "";
 }
@@ -156,7 +189,8 @@ std::string shown_stderr(const ChildResult& result) {
 int exit_status_of(RunStatus status) {
     switch (status) {
         case RunStatus::passed: return 0;
-        case RunStatus::failed: return exit_failed_check;
+        case RunStatus::failed:
+        case RunStatus::incomplete: return exit_failed_check;
         case RunStatus::malformed: return exit_malformed;
         default: return exit_program;
     }

@@ -13,16 +13,20 @@
 #include <vector>
 
 // How a run ended, from the most serious down.
-enum class RunStatus { not_started, timed_out, stopped, crashed, exited_non_zero, malformed, failed, passed };
+enum class RunStatus {
+    not_started, timed_out, stopped, crashed, exited_non_zero, malformed, incomplete, failed, passed
+};
 
 // "not started", "timed out", "stopped", "crashed", "exited non-zero",
-// "malformed", "failed", "passed".
+// "malformed", "incomplete", "failed", "passed".
 const char* status_name(RunStatus status);
 
 // What the viewer set for a run, which its words may name.
 struct RunLimits {
     double timeout_seconds = 0;
     std::size_t file_size_mib = 0;  // 0: none of the viewer's
+    unsigned cpu_seconds = 0;       // --cpu-time; 0: none
+    std::size_t checks = 0;         // --checks: check boxes a run must show; 0: any number
 };
 
 // One program's run (or one stream read from a file) as the host saw it.
@@ -39,11 +43,14 @@ struct ProgramRun {
 // Sets run.status and run.problem from run.result and run.view, in this
 // order: not started (the program could not be run), timed out (the time
 // limit reached it, however it then ended), stopped (SIGXFSZ or SIGXCPU
-// ended it, whoever set the limit, or the viewer's own interrupt did,
-// however it then ended), crashed (another signal ended it), exited
-// non-zero, malformed (its stream), failed (a red check), passed. The words
-// claim only what the viewer knows: they name --file-size only when the
-// program's own file size limit at its end was the viewer's.
+// ended it, whoever set the limit, or SIGKILL once its CPU time reached
+// --cpu-time, or the viewer's own interrupt did, however it then ended),
+// crashed (another signal ended it), exited non-zero, malformed (its
+// stream), incomplete (a clean end with fewer check boxes than
+// limits.checks: its words "3 of 5 checks (--checks 5)"), failed (a red
+// check), passed. The words claim only what the viewer knows: they name
+// --file-size or --cpu-time only when the program's own limit at its end
+// was the option's.
 void classify_run(ProgramRun& run, const RunLimits& limits);
 
 // How each box of a run counts. The red box that the library adds when a
@@ -59,7 +66,7 @@ struct RunCounts {
     std::size_t failed = 0;      // check boxes that failed
     bool has_where = false;      // the fault box names where the fault happened
     FaultWhere where;            // and this is it
-    bool error() const;          // any status above malformed, malformed included
+    bool error() const;          // any status above incomplete
 };
 
 RunCounts count_run(const ProgramRun& run);
@@ -69,6 +76,8 @@ std::vector<RunCounts> count_all(const std::vector<ProgramRun>& runs);
 // library's fault box when it has one.
 std::string error_text(const ProgramRun& run, const RunCounts& counts);
 std::string fault_text(const ProgramRun& run, const RunCounts& counts);
+// How an incomplete run fell short ("3 of 5 checks (--checks 5)"), or "".
+std::string shortfall_text(const ProgramRun& run, const RunCounts& counts);
 
 // The exit value of a run: its exit status, or the negated signal number.
 int exit_value(const ChildResult& result);
@@ -94,7 +103,7 @@ inline constexpr ExitStatus exit_statuses[] = {
     {exit_malformed, "a malformed stream"},
     {exit_usage, "a usage or file error"},
     {exit_program, "a program did not start, timed out, was stopped, crashed or exited non-zero"},
-    {exit_failed_check, "a red check (--check)"},
+    {exit_failed_check, "a red check or too few checks (--check)"},
     {exit_no_sandbox, "no sandbox can be made here (--sandbox)"},
 };
 

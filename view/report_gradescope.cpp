@@ -14,6 +14,10 @@ std::string gradescope_output(const ProgramRun& run, const RunCounts& counts) {
                                                                       : "shown ";
         out += std::string(mark) + "  box " + std::to_string(box.number) + ": " + printable(box.text) + "\n";
     }
+    const std::string shortfall = shortfall_text(run, counts);
+    if (!shortfall.empty()) {
+        out += "incomplete: " + shortfall + "\n";
+    }
     const std::string error = error_text(run, counts);
     if (!error.empty()) {
         const std::string fault = fault_text(run, counts);
@@ -29,19 +33,21 @@ std::string gradescope_output(const ProgramRun& run, const RunCounts& counts) {
 
 }  // namespace
 
-std::string report_gradescope(const std::vector<ProgramRun>& runs, double seconds) {
+std::string report_gradescope(const std::vector<ProgramRun>& runs, const ReportContext& context) {
     const std::vector<RunCounts> all = count_all(runs);
-    std::size_t score = 0;
+    const std::string visibility =
+        context.visibility.empty() ? "" : ", \"visibility\": " + json_string(context.visibility);
+    long score = 0;
     std::string tests;
     for (std::size_t i = 0; i < runs.size(); ++i) {
-        const bool passed = all[i].status == RunStatus::passed;
-        score += passed ? 1U : 0U;
+        const long scored = score_hundredths(all[i], context);
+        score += scored;
         tests += std::string(i == 0 ? "\n" : ",\n") + "    {\"name\": " + json_string(runs[i].program) +
-                 ", \"score\": " + (passed ? "1" : "0") + ", \"max_score\": 1, \"status\": \"" +
-                 (passed ? "passed" : "failed") + "\",\n     \"output\": " +
-                 json_string(gradescope_output(runs[i], all[i])) + "}";
+                 ", \"score\": " + points_text(scored) + ", \"max_score\": " + points_text(context.points_hundredths) +
+                 ", \"status\": \"" + (all[i].status == RunStatus::passed ? "passed" : "failed") + "\"" + visibility +
+                 ",\n     \"output\": " + json_string(gradescope_output(runs[i], all[i])) + "}";
     }
-    return "{\"score\": " + std::to_string(score) + ", \"execution_time\": " + decimal_seconds(seconds) +
-           ",\n \"output\": " + json_string(report_text(runs, seconds)) + ",\n \"tests\": [" + tests +
+    return "{\"score\": " + points_text(score) + ", \"execution_time\": " + decimal_seconds(context.seconds) +
+           visibility + ",\n \"output\": " + json_string(report_text(runs, context)) + ",\n \"tests\": [" + tests +
            (runs.empty() ? "" : "\n  ") + "]}\n";
 }

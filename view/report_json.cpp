@@ -2,6 +2,7 @@
 
 #include "text_escape.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 
@@ -47,11 +48,22 @@ std::string json_where(const RunCounts& counts) {
            ", \"line\": " + (where.line > 0 ? std::to_string(where.line) : "null") + "}";
 }
 
-std::string json_program(const ProgramRun& run, const RunCounts& counts) {
-    const std::string error = error_text(run, counts);
+// With --check: the run's score and max_score, and its CPU seconds.
+std::string json_grade(const ProgramRun& run, const RunCounts& counts, const ReportContext& context) {
+    if (!context.check) {
+        return "";
+    }
+    char cpu[32];
+    std::snprintf(cpu, sizeof cpu, "%.3f", run.result.cpu_seconds);
+    return ", \"score\": " + points_text(score_hundredths(counts, context)) +
+           ", \"max_score\": " + points_text(context.points_hundredths) + ", \"cpu_seconds\": " + cpu;
+}
+
+std::string json_program(const ProgramRun& run, const RunCounts& counts, const ReportContext& context) {
+    const std::string error = error_text(run, counts) + shortfall_text(run, counts);
     std::string out = "    {\"program\": " + json_string(run.program) + ", \"status\": \"" +
                       status_name(counts.status) + "\", \"exit\": " +
-                      std::to_string(exit_value(run.result)) +
+                      std::to_string(exit_value(run.result)) + json_grade(run, counts, context) +
                       ", \"error\": " + json_or_null(error) + json_where(counts) +
                       ",\n     \"stderr\": " + json_string(shown_stderr(run.result)) + ",\n     \"boxes\": [";
     for (std::size_t i = 0; i < run.view.boxes.size(); ++i) {
@@ -62,16 +74,17 @@ std::string json_program(const ProgramRun& run, const RunCounts& counts) {
 
 }  // namespace
 
-std::string report_json(const std::vector<ProgramRun>& runs, double /*seconds*/) {
+std::string report_json(const std::vector<ProgramRun>& runs, const ReportContext& context) {
     const std::vector<RunCounts> all = count_all(runs);
     std::string out = "{\"programs\": [";
     for (std::size_t i = 0; i < runs.size(); ++i) {
-        out += (i == 0 ? "\n" : ",\n") + json_program(runs[i], all[i]);
+        out += (i == 0 ? "\n" : ",\n") + json_program(runs[i], all[i], context);
     }
     const Totals totals = totals_of(all);
     return out + (runs.empty() ? "" : "\n  ") + "],\n \"summary\": {\"programs\": " +
            std::to_string(totals.programs) + ", \"checks\": " + std::to_string(totals.checks) +
            ", \"passed\": " + std::to_string(totals.passed) + ", \"failed\": " +
-           std::to_string(totals.failed) + ", \"errors\": " + std::to_string(totals.errors) + "}}\n";
+           std::to_string(totals.failed) +
+           (context.check ? ", \"incomplete\": " + std::to_string(totals.incomplete) : std::string()) +
+           ", \"errors\": " + std::to_string(totals.errors) + "}}\n";
 }
-

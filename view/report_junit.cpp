@@ -35,13 +35,18 @@ std::string junit_suite(const ProgramRun& run, const RunCounts& counts) {
                                 role == BoxRole::failed_check ? "failure" : "", box.text);
         }
     }
+    const std::string shortfall = shortfall_text(run, counts);
+    if (!shortfall.empty()) {
+        cases += junit_case(run.program, "checks", "failure", shortfall);
+    }
     if (!error.empty()) {
         const std::string fault = fault_text(run, counts);
         cases += junit_case(run.program, "run", "error", fault.empty() ? error : error + ": " + fault, counts.where);
     }
+    const std::size_t short_of = shortfall.empty() ? 0U : 1U;
     return "  <testsuite name=\"" + xml_text(run.program) + "\" tests=\"" +
-           std::to_string(counts.passed + counts.failed + (error.empty() ? 0U : 1U)) +
-           "\" failures=\"" + std::to_string(counts.failed) + "\" errors=\"" +
+           std::to_string(counts.passed + counts.failed + short_of + (error.empty() ? 0U : 1U)) +
+           "\" failures=\"" + std::to_string(counts.failed + short_of) + "\" errors=\"" +
            (error.empty() ? "0" : "1") + "\" time=\"" + decimal_seconds(run.seconds) +
            "\" timestamp=\"" + xml_text(run.started) + "\">\n" + cases + "    <system-err>" +
            xml_text(shown_stderr(run.result)) + "</system-err>\n  </testsuite>\n";
@@ -49,12 +54,12 @@ std::string junit_suite(const ProgramRun& run, const RunCounts& counts) {
 
 }  // namespace
 
-std::string report_junit(const std::vector<ProgramRun>& runs, double /*seconds*/) {
+std::string report_junit(const std::vector<ProgramRun>& runs, const ReportContext& /*context*/) {
     const std::vector<RunCounts> all = count_all(runs);
     const Totals totals = totals_of(all);
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"quorvel-view\" tests=\"" +
-                      std::to_string(totals.checks + totals.errors) + "\" failures=\"" +
-                      std::to_string(totals.failed) + "\" errors=\"" + std::to_string(totals.errors) +
+                      std::to_string(totals.checks + totals.errors + totals.incomplete) + "\" failures=\"" +
+                      std::to_string(totals.failed + totals.incomplete) + "\" errors=\"" + std::to_string(totals.errors) +
                       "\">\n";
     for (std::size_t i = 0; i < runs.size(); ++i) {
         out += junit_suite(runs[i], all[i]);

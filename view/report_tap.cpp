@@ -35,10 +35,11 @@ std::string tap_where(const RunCounts& counts) {
 
 }  // namespace
 
-std::string report_tap(const std::vector<ProgramRun>& runs, double /*seconds*/) {
+std::string report_tap(const std::vector<ProgramRun>& runs, const ReportContext& /*context*/) {
     const std::vector<RunCounts> all = count_all(runs);
     const Totals totals = totals_of(all);
-    std::string out = "TAP version 13\n1.." + std::to_string(totals.checks + totals.errors) + "\n";
+    std::string out =
+        "TAP version 13\n1.." + std::to_string(totals.checks + totals.errors + totals.incomplete) + "\n";
     std::size_t point = 0;
     for (std::size_t i = 0; i < runs.size(); ++i) {
         const ProgramRun& run = runs[i];
@@ -56,6 +57,10 @@ std::string report_tap(const std::vector<ProgramRun>& runs, double /*seconds*/) 
                 default:
                     out += "# " + where + ": " + tap_text(box.text) + "\n";
             }
+        }
+        const std::string shortfall = shortfall_text(run, all[i]);
+        if (!shortfall.empty()) {
+            out += "not ok " + std::to_string(++point) + " - " + program + ": " + shortfall + "\n";
         }
         const std::string error = error_text(run, all[i]);
         if (!error.empty()) {

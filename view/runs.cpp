@@ -63,6 +63,7 @@ ProgramRun run_one(const std::vector<std::string>& command, const std::string& i
     child.err_limit = stderr_limit;
     child.memory_mib = options.memory_mib;
     child.file_size_mib = options.file_size_mib;
+    child.cpu_seconds = options.cpu_seconds;
     child.stop_fd = interrupt_fd();
     std::vector<std::string> settings = options.env;
     if (options.sandbox) {
@@ -81,7 +82,7 @@ ProgramRun run_one(const std::vector<std::string>& command, const std::string& i
     } else {
         run.view = read_as_host(run.result.out);
     }
-    classify_run(run, {options.timeout, options.file_size_mib});
+    classify_run(run, {options.timeout, options.file_size_mib, options.cpu_seconds, options.checks});
     return run;
 }
 
@@ -122,6 +123,7 @@ std::vector<ProgramRun> run_all(const Options& options, const std::string& input
 Error set_up_sandbox(const Options& options) {
     sandbox_settings.processes = options.processes;
     sandbox_settings.file_size_mib = options.file_size_mib;
+    sandbox_settings.cpu_seconds = options.cpu_seconds;
     const std::string missing = find_sandbox_tools(sandbox_settings);
     if (!missing.empty()) {
         return {Problem::no_sandbox, missing};

@@ -145,7 +145,8 @@ bool SandboxRun::prepare(const SandboxOptions& options, const ProgramFile& progr
     passed_ = {program_fd, helper_fd, passwd_fd, group_fd, seccomp_fd, status[1], json[1]};
     command_ = bubblewrap_command(options, {program_fd, helper_fd, passwd_fd, group_fd, seccomp_fd, json[1]});
     const std::vector<std::string> helper = {sandbox_helper, number(status[1]), std::to_string(options.processes),
-                                             std::to_string(options.file_size_mib * mebibyte), "--", sandbox_program};
+                                             std::to_string(options.file_size_mib * mebibyte),
+                                             std::to_string(options.cpu_seconds), "--", sandbox_program};
     command_.insert(command_.end(), helper.begin(), helper.end());
     command_.insert(command_.end(), args.begin(), args.end());
     return true;
@@ -170,6 +171,7 @@ void SandboxRun::settle(ChildResult& result) {
         result.term_signal = WIFSIGNALED(record.value) ? WTERMSIG(record.value) : 0;
         result.exit_code = WIFEXITED(record.value) && !stopped ? WEXITSTATUS(record.value) : -1;
         result.file_size_limit = record.file_size_limit;
+        result.cpu_time_limit = record.cpu_time_limit;
     } else {
         std::string json(json_status_limit, '\0');
         const ssize_t n = read(json_read_, json.data(), json.size());

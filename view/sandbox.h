@@ -36,7 +36,7 @@ inline constexpr char sandbox_program[] = "/program";
 inline constexpr char sandbox_helper[] = "/quorvel-helper";
 inline constexpr char sandbox_work_dir[] = "/work";
 // The helper's name, beside the viewer's binary; it runs as
-// quorvel-sandbox-helper STATUS_FD PROCESSES FILE_BYTES -- PROGRAM [ARGS...].
+// quorvel-sandbox-helper STATUS_FD PROCESSES FILE_BYTES CPU_SECONDS -- PROGRAM [ARGS...].
 inline constexpr char sandbox_helper_name[] = "quorvel-sandbox-helper";
 // The size of the sandbox's /dev/shm, in MiB.
 inline constexpr std::size_t sandbox_shm_mib = 16;
@@ -47,6 +47,7 @@ struct SandboxOptions {
     std::string helper;         // quorvel-sandbox-helper
     std::size_t processes = default_processes;          // RLIMIT_NPROC inside, threads included
     std::size_t file_size_mib = default_file_size_mib;  // RLIMIT_FSIZE inside; the tmpfs holds four times as much
+    unsigned cpu_seconds = 0;   // RLIMIT_CPU inside: soft at this, hard a second later; 0: none
     std::string seccomp;        // the system call filter, as BPF (seccomp_filter.h)
 };
 
@@ -97,6 +98,7 @@ struct HelperRecord {
     int kind;   // helper_exec_failed or helper_waited
     int value;  // the exec's errno, or the raw wait status
     long long file_size_limit;  // the program's soft RLIMIT_FSIZE when it ended; -1: unknown or none
+    long long cpu_time_limit;   // and its soft RLIMIT_CPU
 };
 inline constexpr int helper_exec_failed = 1;
 inline constexpr int helper_waited = 2;

@@ -31,25 +31,30 @@ void set_limit(int resource, rlim_t value) {
     setrlimit(resource, &limit);
 }
 
-void tell(int fd, int kind, int value, long long file_size_limit = -1) {
-    const HelperRecord record{kind, value, file_size_limit};
+void tell(int fd, int kind, int value, long long file_size_limit = -1, long long cpu_time_limit = -1) {
+    const HelperRecord record{kind, value, file_size_limit, cpu_time_limit};
     if (write(fd, &record, sizeof record) != static_cast<ssize_t>(sizeof record)) {
         _exit(exit_helper_failed);
     }
 }
 
-// The program's soft file size limit once it has ended, read before it is
-// reaped; -1 when unknown or none.
-long long file_size_limit_of(pid_t program) {
+// The program's soft limit of resource once it has ended, read before it
+// is reaped; -1 when unknown or none.
+long long soft_limit_of(pid_t program, __rlimit_resource resource) {
     rlimit limit{};
-    return prlimit(program, RLIMIT_FSIZE, nullptr, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+    return prlimit(program, resource, nullptr, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
                ? static_cast<long long>(limit.rlim_cur)
                : -1;
 }
 
+struct EndLimits {
+    long long file_size = -1;
+    long long cpu_time = -1;
+};
+
 // Waits for the program, reaping any orphan of the sandbox meanwhile; the
-// program's wait status, and its file size limit in limit.
-int wait_for(pid_t program, long long& limit) {
+// program's wait status, and the limits it ended with in limits.
+int wait_for(pid_t program, EndLimits& limits) {
     for (;;) {
         siginfo_t ended{};
         if (waitid(P_ALL, 0, &ended, WEXITED | WNOWAIT) != 0) {
@@ -59,7 +64,7 @@ int wait_for(pid_t program, long long& limit) {
             return 0;
         }
         if (ended.si_pid == program) {
-            limit = file_size_limit_of(program);
+            limits = {soft_limit_of(program, RLIMIT_FSIZE), soft_limit_of(program, RLIMIT_CPU)};
         }
         int status = 0;
         if (waitpid(ended.si_pid, &status, 0) == program) {
@@ -70,9 +75,9 @@ int wait_for(pid_t program, long long& limit) {
 
 }  // namespace
 
-// argv: quorvel-sandbox-helper STATUS_FD PROCESSES FILE_BYTES -- PROGRAM [ARGS...]
+// argv: quorvel-sandbox-helper STATUS_FD PROCESSES FILE_BYTES CPU_SECONDS -- PROGRAM [ARGS...]
 int main(int argc, char** argv) {
-    constexpr int program_at = 5;
+    constexpr int program_at = 6;
     if (argc <= program_at || std::strcmp(argv[program_at - 1], "--") != 0) {
         return exit_helper_usage;
     }
@@ -82,6 +87,11 @@ int main(int argc, char** argv) {
     const int status_fd = std::atoi(argv[1]);
     set_limit(RLIMIT_NPROC, std::strtoull(argv[2], nullptr, 10));
     set_limit(RLIMIT_FSIZE, std::strtoull(argv[3], nullptr, 10));
+    const rlim_t cpu_seconds = std::strtoull(argv[4], nullptr, 10);
+    if (cpu_seconds > 0) {
+        const rlimit cpu{cpu_seconds, cpu_seconds + 1};  // SIGXCPU, then SIGKILL a second later
+        setrlimit(RLIMIT_CPU, &cpu);
+    }
     int exec_report[2];
     if (pipe2(exec_report, O_CLOEXEC) != 0) {
         return exit_helper_failed;
@@ -105,8 +115,9 @@ int main(int argc, char** argv) {
     close(exec_report[1]);
     int exec_error = 0;
     const bool refused = read(exec_report[0], &exec_error, sizeof exec_error) == sizeof exec_error;
-    long long limit = -1;
-    const int status = wait_for(program, limit);
-    tell(status_fd, refused ? helper_exec_failed : helper_waited, refused ? exec_error : status, limit);
+    EndLimits limits;
+    const int status = wait_for(program, limits);
+    tell(status_fd, refused ? helper_exec_failed : helper_waited, refused ? exec_error : status, limits.file_size,
+         limits.cpu_time);
     return 0;
 }

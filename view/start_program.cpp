@@ -38,6 +38,7 @@ struct Launch {
     int report_fd;
     rlim_t data_bytes;  // 0: no limit
     rlim_t file_bytes;  // 0: no limit
+    rlim_t cpu_seconds; // 0: no limit
     const std::vector<int>* passed;  // descriptors left open across exec
     bool ignore_term;
 };
@@ -75,6 +76,10 @@ void set_limit(int resource, rlim_t value) {
     }
     if (launch.file_bytes > 0) {
         set_limit(RLIMIT_FSIZE, launch.file_bytes);
+    }
+    if (launch.cpu_seconds > 0) {
+        const rlimit cpu{launch.cpu_seconds, launch.cpu_seconds + 1};  // SIGXCPU, then SIGKILL a second later
+        setrlimit(RLIMIT_CPU, &cpu);
     }
     dup2(launch.fds[0], STDIN_FILENO);
     dup2(launch.fds[1], STDOUT_FILENO);
@@ -138,6 +143,7 @@ bool start_program(const std::string& path, const std::vector<std::string>& comm
                         {in_pipe[0], out_pipe[1], err_pipe[1]}, report[1],
                         static_cast<rlim_t>(options.memory_mib * mebibyte),
                         sandbox != nullptr ? 0 : static_cast<rlim_t>(options.file_size_mib * mebibyte),
+                        sandbox != nullptr ? 0 : static_cast<rlim_t>(options.cpu_seconds),
                         sandbox != nullptr ? &sandbox->passed() : &none, sandbox != nullptr};
     const pid_t pid = fork();
     if (pid < 0) {

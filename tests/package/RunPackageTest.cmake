@@ -112,15 +112,16 @@ separate_arguments(pc_flags UNIX_COMMAND "${pc_flags}")
 run("${CXX}" ${FLAGS} "${SOURCE_DIR}/consumer/main.cpp" -o "${WORK_DIR}/pc-consumer" ${pc_flags})
 check_consumer("${WORK_DIR}/pc-consumer" "pkg-config")
 
-# quorvel_add_exercise: a green, a red, a crashing exercise, and one that
-# reads past a vector, built with AddressSanitizer. With debug information
-# the failures name the student's lines.
+# quorvel_add_exercise: a green, a red, a crashing exercise, one that reads
+# past a vector, built with AddressSanitizer, and a green one that shows
+# fewer checks than its CHECKS. With debug information the failures name
+# the student's lines.
 run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}/exercises" -B "${WORK_DIR}/exercises"
     "-DCMAKE_PREFIX_PATH=${prefix}" ${compiler_args})
 run("${CMAKE_COMMAND}" --build "${WORK_DIR}/exercises")
 execute_process(COMMAND "${CMAKE_CTEST_COMMAND}" --output-junit junit.xml --output-on-failure
     WORKING_DIRECTORY "${WORK_DIR}/exercises" RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-string(FIND "${out}" "25% tests passed, 3 tests failed out of 4" summary)
+string(FIND "${out}" "20% tests passed, 4 tests failed out of 5" summary)
 if(status EQUAL 0 OR summary EQUAL -1)
     message(FATAL_ERROR "ctest of the exercises (status ${status}):\n${out}\n${err}")
 endif()
@@ -140,6 +141,7 @@ if(WHERE)
     line_of(overread.cpp "        total += values.data()[i];" read_line)
     list(APPEND wheres "(Aborted) at crash.cpp:${abort_line} in main" "at overread.cpp:${read_line} in sum")
 endif()
+list(APPEND wheres "incomplete      ${WORK_DIR}/exercises/too_few  2 boxes, 2 passed, 0 failed; 2 of 3 checks (--checks 3)")
 foreach(where IN LISTS wheres)
     string(FIND "${out}" "${where}" found)
     if(found EQUAL -1)
@@ -147,12 +149,12 @@ foreach(where IN LISTS wheres)
     endif()
 endforeach()
 file(READ "${WORK_DIR}/exercises/junit.xml" junit)
-foreach(exercise IN ITEMS green red crash overread)
+foreach(exercise IN ITEMS green red crash overread too_few)
     if(NOT junit MATCHES "<testcase name=\"${exercise}\"")
         message(FATAL_ERROR "the JUnit file of ctest does not name ${exercise}:\n${junit}")
     endif()
 endforeach()
-message(STATUS "exercises: ctest reports 1 of 4 passed, names the faults' wheres, and its JUnit file names all four")
+message(STATUS "exercises: ctest reports 1 of 5 passed, names the faults' wheres and the missing check, and its JUnit file names all five")
 # A SANDBOX exercise where no sandbox can be made (no bwrap on PATH) is
 # skipped, not failed.
 execute_process(COMMAND "${CMAKE_COMMAND}" -E env "PATH=${WORK_DIR}" "${CMAKE_CTEST_COMMAND}" -R "^green$"

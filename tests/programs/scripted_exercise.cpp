@@ -57,6 +57,8 @@
 //                                    works; "forked K" on standard error, then
 //                                    MS ms of waiting with them
 //   cpu-limit                        a CPU-time limit of 1 s, then a busy loop
+//   spin:MS                          spins until its CPU clock reads MS ms
+//   hog:T                            T threads and the main one spin without end
 //   file-limit:KIB                   a file size limit of KIB KiB
 //   write-file:KIB                   KIB KiB written to "written.dat" in 4 KiB
 //                                    writes; a write that fails is named on
@@ -113,7 +115,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iostream>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -351,6 +355,22 @@ void write_file(unsigned long kib) {
     }
 }
 
+// Spins until the process has used ms milliseconds of CPU time.
+void spin_for(long ms) {
+    constexpr long per_second = 1000;
+    while (std::clock() < static_cast<std::clock_t>(ms * (CLOCKS_PER_SEC / per_second))) {
+    }
+}
+
+// threads threads and this one spin without end.
+[[noreturn]] void hog(int threads) {
+    for (int i = 0; i < threads; ++i) {
+        std::thread([] { spin_for(std::numeric_limits<long>::max() / CLOCKS_PER_SEC); }).detach();
+    }
+    spin_for(std::numeric_limits<long>::max() / CLOCKS_PER_SEC);
+    std::abort();
+}
+
 constexpr std::size_t mebibyte = 1024 * 1024;
 
 // Lines of a loop on stdout, or std::cout, (printing on when the writes
@@ -574,6 +594,10 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
         write_file(std::stoul(f[1]));
     } else if (op == "cpu-limit") {
         use_cpu_until_stopped();
+    } else if (op == "spin") {
+        spin_for(std::stol(f[1]));
+    } else if (op == "hog") {
+        hog(std::stoi(f[1]));
     } else if (op == "alloc") {
         keep.emplace_back(std::stoul(f[1]) * mebibyte, 'a');
     } else if (op == "print-many") {
