@@ -252,7 +252,9 @@ TEST(Sandbox, EachRunHasItsOwnProcessLimit) {
 // a program neither types into it (TIOCSTI) nor writes on its screen.
 TEST(Containment, ProgramsHaveNoTerminal) {
     const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
+        GTEST_SKIP() << "no pseudo-terminal can be made here (a chroot without /dev/pts)";
+    }
     const std::string attack = "import fcntl, os, termios\nfd = os.open('/dev/tty', os.O_RDWR)\nos.write(fd, b'SCREEN')\n"
                                "for c in b'echo INJECTED\\n': fcntl.ioctl(fd, termios.TIOCSTI, bytes([c]))\n";
     for (const bool sandbox : {false, sandbox_refused().empty()}) {
