@@ -34,13 +34,11 @@ long now_ms() {
     return now.tv_sec * milliseconds_per_second + now.tv_nsec / nanoseconds_per_millisecond;
 }
 
-// The child's whole record from fd, or false at the deadline or at an end
-// without one.
-bool read_record(int fd, WhereRecord& record) {
+// size bytes from fd, or false at the deadline or at an end before them.
+bool read_whole(int fd, char* bytes, std::size_t size) {
     const long deadline = now_ms() + where_deadline_ms;
-    auto* bytes = reinterpret_cast<char*>(&record);
     std::size_t got = 0;
-    while (got < sizeof record) {
+    while (got < size) {
         const long left = deadline - now_ms();
         pollfd answer{fd, POLLIN, 0};
         const int ready = left > 0 ? poll(&answer, 1, static_cast<int>(left)) : 0;
@@ -50,7 +48,7 @@ bool read_record(int fd, WhereRecord& record) {
         if (ready <= 0) {
             return false;
         }
-        const ssize_t n = read(fd, bytes + got, sizeof record - got);
+        const ssize_t n = read(fd, bytes + got, size - got);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -67,18 +65,6 @@ constexpr bool writes_coverage_counts = true;
 #else
 constexpr bool writes_coverage_counts = false;
 #endif
-
-// Waits, up to another deadline, for the child to close its end of fd.
-void await_end(int fd) {
-    const long deadline = now_ms() + where_deadline_ms;
-    char byte = 0;
-    for (long left = where_deadline_ms; left > 0; left = deadline - now_ms()) {
-        pollfd end{fd, POLLIN, 0};
-        if (poll(&end, 1, static_cast<int>(left)) > 0 && read(fd, &byte, 1) == 0) {
-            return;
-        }
-    }
-}
 
 std::string_view terminated(char* text, std::size_t size) {
     text[size - 1] = '\0';
@@ -120,9 +106,10 @@ std::size_t find_where(std::uintptr_t pc, char* out, std::size_t size) {
     }
     close(ends[1]);
     WhereRecord record;
-    const bool answered = child > 0 && read_record(ends[0], record);
+    const bool answered = child > 0 && read_whole(ends[0], reinterpret_cast<char*>(&record), sizeof record);
     if (answered && writes_coverage_counts) {
-        await_end(ends[0]);  // the child's counts, whole, before it is killed
+        char after = 0;
+        read_whole(ends[0], &after, 1);  // its end, up to another deadline: the counts whole before it is killed
     }
     close(ends[0]);
     if (child > 0) {

@@ -1,6 +1,7 @@
 #include "child_process.h"
 
 #include "fault_point.h"
+#include "resource_limits.h"
 #include "process_group.h"
 #include "program_file.h"
 #include "start_program.h"
@@ -42,14 +43,6 @@ Clock::time_point after(double seconds) {
 int milliseconds_until(Clock::time_point at) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at - Clock::now());
     return static_cast<int>(std::clamp<long long>(left.count(), 0, 1000000));
-}
-
-// The soft limit of resource that pid has now; -1 when it cannot be read
-// or there is none.
-long long soft_limit(pid_t pid, int resource) {
-    rlimit limit{};
-    const bool read = prlimit(pid, static_cast<__rlimit_resource>(resource), nullptr, &limit) == 0;
-    return read && limit.rlim_cur != RLIM_INFINITY ? static_cast<long long>(limit.rlim_cur) : -1;
 }
 
 // One run, from the spawned program to its reaped group.
@@ -200,7 +193,7 @@ struct Run {
         drain_outputs();
         int status = 0;
         rusage usage{};
-        result.file_size_limit = soft_limit(pid, RLIMIT_FSIZE);  // read before it is reaped
+        result.file_size_limit = soft_limit(pid, RLIMIT_FSIZE);
         result.cpu_time_limit = soft_limit(pid, RLIMIT_CPU);
         while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
         }

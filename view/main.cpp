@@ -39,7 +39,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -125,17 +124,8 @@ std::string report(const Options& options, const std::vector<ProgramRun>& runs, 
 // (a full disk, a closed pipe): a report cut short is never a success.
 Error write_standard_output(const std::string& text) {
     std::cout.flush();
-    for (std::size_t written = 0; written < text.size();) {
-        const ssize_t n = write(STDOUT_FILENO, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return {Problem::file, std::string("cannot write standard output: ") + std::strerror(n < 0 ? errno : EIO)};
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return {};
+    const int error = write_all(STDOUT_FILENO, text);
+    return error == 0 ? Error{} : Error{Problem::file, std::string("cannot write standard output: ") + std::strerror(error)};
 }
 
 // Writes text to --output, or to standard output without one.

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -53,13 +52,6 @@ public:
 };
 
 Error usage_error(const std::string& message) { return {Problem::usage, message}; }
-
-// A number of seconds as the help shows it: 10, 0.5, 86400.
-std::string decimal(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
 
 // A whole decimal number in text, within [low, high].
 template <typename Number>
@@ -130,21 +122,30 @@ CLI::Option* add_number(CLI::App& app, const std::string& name, Number& value, N
         name + " takes a number of " + what + " from " + range, help + ", " + range);
 }
 
+// An option that takes one of names: "what: a, b, c" and then note.
+CLI::Option* add_choice(CLI::App& app, const std::string& name, std::string& value,
+                        const std::vector<std::string>& names, const std::string& what, const std::string& note = "") {
+    std::string list;
+    for (const std::string& each : names) {
+        list += (list.empty() ? "" : ", ") + each;
+    }
+    return add_read_option(
+        app, name,
+        [&value, names](const std::string& text) {
+            value = text;
+            return std::find(names.begin(), names.end(), text) != names.end();
+        },
+        name + " takes " + list, what + ": " + list + note);
+}
+
 // The options of the stream's report and view.
 void declare_stream_options(CLI::App& app, Options& options) {
-    std::string format_list;
+    std::vector<std::string> formats;
     for (const ReportFormat& format : report_formats) {
-        format_list += std::string(format_list.empty() ? "" : ", ") + format.name;
+        formats.emplace_back(format.name);
     }
-    add_read_option(
-        app, "--format",
-        [&options](const std::string& text) {
-            options.format = text;
-            return std::any_of(std::begin(report_formats), std::end(report_formats),
-                               [&text](const ReportFormat& format) { return text == format.name; });
-        },
-        "--format takes " + format_list,
-        "the report: " + format_list + " (default: " + report_formats[0].name + ", the boxes)")
+    add_choice(app, "--format", options.format, formats, "the report",
+               std::string(" (default: ") + report_formats[0].name + ", the boxes)")
         ->type_name("F")
         ->group(stream_group);
     app.add_option("--output", options.output, "write the report or view to FILE")
@@ -176,8 +177,9 @@ void declare_run_options(CLI::App& app, Options& options) {
         ->group(runs_group);
     add_read_option(
         app, "--timeout", [&options](const std::string& text) { return parse_timeout(text, options.timeout); },
-        "--timeout takes a number of seconds above 0, at most " + decimal(most_timeout),
-        "stop each program after S seconds, up to " + decimal(most_timeout) + " (default " + decimal(default_timeout) + ")")
+        "--timeout takes a number of seconds above 0, at most " + seconds_text(most_timeout),
+        "stop each program after S seconds, up to " + seconds_text(most_timeout) + " (default " +
+            seconds_text(default_timeout) + ")")
         ->type_name("S")
         ->group(runs_group);
     add_number<std::size_t>(app, "--memory", options.memory_mib, 1, most_memory_mib, "MiB",
@@ -219,25 +221,15 @@ void declare_grade_options(CLI::App& app, Options& options) {
             options.points_given = true;
             return parse_points(text, options.points_hundredths);
         },
-        "--points takes a number above 0, at most 1000, with at most 2 decimals",
-        "each program's max_score in Gradescope's results (default 1)")
+        "--points takes a number above 0, at most " + points_text(most_points_hundredths) + ", with at most 2 decimals",
+        "each program's max_score in Gradescope's results (default " + points_text(default_points_hundredths) + ")")
         ->type_name("P")
         ->group(check_group);
     app.add_flag("--partial-credit", options.partial_credit,
                  "score P x green checks / max(N, checks shown), with --checks N")
         ->group(check_group);
-    std::string names;
-    for (const char* name : visibilities) {
-        names += std::string(names.empty() ? "" : ", ") + name;
-    }
-    add_read_option(
-        app, "--visibility",
-        [&options](const std::string& text) {
-            options.visibility = text;
-            return std::any_of(std::begin(visibilities), std::end(visibilities),
-                               [&text](const char* name) { return text == name; });
-        },
-        "--visibility takes " + names, "when a student sees the tests in Gradescope: " + names)
+    add_choice(app, "--visibility", options.visibility, {std::begin(visibilities), std::end(visibilities)},
+               "when a student sees the tests in Gradescope")
         ->type_name("V")
         ->group(check_group);
     add_number<unsigned>(app, "--cpu-time", options.cpu_seconds, 1, most_cpu_seconds, "seconds",

@@ -17,21 +17,6 @@ Error failure(const std::string& path, int error) {
     return {Problem::file, "cannot write " + path + ": " + std::strerror(error)};
 }
 
-// Writes all of text to fd; 0, or the errno of the write that failed.
-int write_all(int fd, const std::string& text) {
-    for (std::size_t written = 0; written < text.size();) {
-        const ssize_t n = write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return n < 0 ? errno : EIO;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
 // Writes text into fd and closes it; 0 or an errno.
 int write_and_close(int fd, const std::string& text) {
     const int error = write_all(fd, text);
@@ -77,6 +62,20 @@ Error write_beside(const std::string& path, const struct stat* old, const std::s
 }
 
 }  // namespace
+
+int write_all(int fd, const std::string& text) {
+    for (std::size_t written = 0; written < text.size();) {
+        const ssize_t n = write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return n < 0 ? errno : EIO;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
 
 Error write_output_file(const std::string& path, const std::string& text) {
     struct stat info {};

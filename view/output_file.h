@@ -21,4 +21,8 @@
 // An Error of Problem::file says "cannot write PATH: <reason>".
 Error write_output_file(const std::string& path, const std::string& text);
 
+// Writes all of text to fd, again after EINTR and short counts; 0, or the
+// errno of the write that failed (EIO for one that wrote nothing).
+int write_all(int fd, const std::string& text);
+
 #endif

@@ -12,12 +12,6 @@ std::string signal_name(int number) {
     return "signal " + std::to_string(number) + (description ? std::string(" (") + description + ")" : "");
 }
 
-std::string seconds_text(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", seconds);
-    return text;
-}
-
 // Why a limit or the viewer stopped the run, in words that claim only what
 // the viewer knows.
 std::string stop_words(const ChildResult& result, const RunLimits& limits) {
@@ -80,6 +74,12 @@ bool ends_by_fault(RunStatus status) {
 }
 
 }  // namespace
+
+std::string seconds_text(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
+}
 
 const char* status_name(RunStatus status) {
     switch (status) {

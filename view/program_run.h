@@ -21,6 +21,9 @@ enum class RunStatus {
 // "malformed", "incomplete", "failed", "passed".
 const char* status_name(RunStatus status);
 
+// A number of seconds as words give it: 10, 0.5, 86400.
+std::string seconds_text(double seconds);
+
 // What the viewer set for a run, which its words may name.
 struct RunLimits {
     double timeout_seconds = 0;

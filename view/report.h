@@ -16,6 +16,7 @@
 #ifndef QUORVEL_VIEW_REPORT_H
 #define QUORVEL_VIEW_REPORT_H
 
+#include "options.h"
 #include "program_run.h"
 
 #include <cstddef>
@@ -28,7 +29,7 @@ struct ReportContext {
     double seconds = 0;
     bool check = false;          // --check: a run with no check box says so; JSON has scores and CPU seconds
     std::size_t checks = 0;      // --checks; 0: any number
-    long points_hundredths = 100;  // --points, in hundredths
+    long points_hundredths = default_points_hundredths;  // --points, in hundredths
     bool partial_credit = false;
     std::string visibility;      // --visibility; "": not written
 };

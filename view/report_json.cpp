@@ -2,7 +2,6 @@
 
 #include "text_escape.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 
@@ -53,10 +52,9 @@ std::string json_grade(const ProgramRun& run, const RunCounts& counts, const Rep
     if (!context.check) {
         return "";
     }
-    char cpu[32];
-    std::snprintf(cpu, sizeof cpu, "%.3f", run.result.cpu_seconds);
     return ", \"score\": " + points_text(score_hundredths(counts, context)) +
-           ", \"max_score\": " + points_text(context.points_hundredths) + ", \"cpu_seconds\": " + cpu;
+           ", \"max_score\": " + points_text(context.points_hundredths) +
+           ", \"cpu_seconds\": " + decimal_seconds(run.result.cpu_seconds);
 }
 
 std::string json_program(const ProgramRun& run, const RunCounts& counts, const ReportContext& context) {

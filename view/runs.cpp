@@ -8,11 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <mutex>

@@ -8,6 +8,7 @@
 // program, whose stream then still goes out), reaps every process of the
 // sandbox until the program has ended, and writes the program's raw wait
 // status, or exec's errno, to its status descriptor.
+#include "resource_limits.h"
 #include "sandbox.h"
 
 #include <fcntl.h>
@@ -26,25 +27,11 @@ namespace {
 constexpr int exit_helper_usage = 2;
 constexpr int exit_helper_failed = 1;
 
-void set_limit(int resource, rlim_t value) {
-    const rlimit limit{value, value};
-    setrlimit(resource, &limit);
-}
-
 void tell(int fd, int kind, int value, long long file_size_limit = -1, long long cpu_time_limit = -1) {
     const HelperRecord record{kind, value, file_size_limit, cpu_time_limit};
     if (write(fd, &record, sizeof record) != static_cast<ssize_t>(sizeof record)) {
         _exit(exit_helper_failed);
     }
-}
-
-// The program's soft limit of resource once it has ended, read before it
-// is reaped; -1 when unknown or none.
-long long soft_limit_of(pid_t program, __rlimit_resource resource) {
-    rlimit limit{};
-    return prlimit(program, resource, nullptr, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
-               ? static_cast<long long>(limit.rlim_cur)
-               : -1;
 }
 
 struct EndLimits {
@@ -64,7 +51,7 @@ int wait_for(pid_t program, EndLimits& limits) {
             return 0;
         }
         if (ended.si_pid == program) {
-            limits = {soft_limit_of(program, RLIMIT_FSIZE), soft_limit_of(program, RLIMIT_CPU)};
+            limits = {soft_limit(program, RLIMIT_FSIZE), soft_limit(program, RLIMIT_CPU)};
         }
         int status = 0;
         if (waitpid(ended.si_pid, &status, 0) == program) {
@@ -89,8 +76,7 @@ int main(int argc, char** argv) {
     set_limit(RLIMIT_FSIZE, std::strtoull(argv[3], nullptr, 10));
     const rlim_t cpu_seconds = std::strtoull(argv[4], nullptr, 10);
     if (cpu_seconds > 0) {
-        const rlimit cpu{cpu_seconds, cpu_seconds + 1};  // SIGXCPU, then SIGKILL a second later
-        setrlimit(RLIMIT_CPU, &cpu);
+        set_cpu_limit(cpu_seconds);
     }
     int exec_report[2];
     if (pipe2(exec_report, O_CLOEXEC) != 0) {

@@ -1,6 +1,7 @@
 #include "start_program.h"
 
 #include "fault_point.h"
+#include "resource_limits.h"
 
 #include <fcntl.h>
 #include <linux/close_range.h>
@@ -53,11 +54,6 @@ void reset_signals() {
     }
 }
 
-void set_limit(int resource, rlim_t value) {
-    const rlimit limit{value, value};
-    setrlimit(resource, &limit);
-}
-
 // In the child: a session of its own, which leaves the caller's
 // controlling terminal behind (its process group is the session's, so the
 // caller signals the group as before), a fresh signal state, the
@@ -78,8 +74,7 @@ void set_limit(int resource, rlim_t value) {
         set_limit(RLIMIT_FSIZE, launch.file_bytes);
     }
     if (launch.cpu_seconds > 0) {
-        const rlimit cpu{launch.cpu_seconds, launch.cpu_seconds + 1};  // SIGXCPU, then SIGKILL a second later
-        setrlimit(RLIMIT_CPU, &cpu);
+        set_cpu_limit(launch.cpu_seconds);
     }
     dup2(launch.fds[0], STDIN_FILENO);
     dup2(launch.fds[1], STDOUT_FILENO);

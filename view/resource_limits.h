@@ -1,0 +1,30 @@
+// The resource limits a program runs under, as the runner (start_program.cpp)
+// and the sandbox's helper set them and read them back once it has ended.
+// Header-only: the helper is a program of its own.
+#ifndef QUORVEL_VIEW_RESOURCE_LIMITS_H
+#define QUORVEL_VIEW_RESOURCE_LIMITS_H
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+// Sets resource's soft and hard limits to value.
+inline void set_limit(__rlimit_resource resource, rlim_t value) {
+    const rlimit limit{value, value};
+    setrlimit(resource, &limit);
+}
+
+// A CPU time limit: SIGXCPU at seconds, SIGKILL a second later.
+inline void set_cpu_limit(rlim_t seconds) {
+    const rlimit limit{seconds, seconds + 1};
+    setrlimit(RLIMIT_CPU, &limit);
+}
+
+// The soft limit of resource that pid has now, read before it is reaped;
+// -1 when it cannot be read or there is none.
+inline long long soft_limit(pid_t pid, __rlimit_resource resource) {
+    rlimit limit{};
+    const bool read = prlimit(pid, resource, nullptr, &limit) == 0;
+    return read && limit.rlim_cur != RLIM_INFINITY ? static_cast<long long>(limit.rlim_cur) : -1;
+}
+
+#endif
