@@ -34,7 +34,7 @@ struct ChildResult {
 inline constexpr std::size_t unlimited_output = std::numeric_limits<std::size_t>::max();
 inline constexpr std::size_t mebibyte = 1024 * 1024;  // the unit of the limits in MiB below
 
-struct SandboxOptions;
+class Sandbox;
 
 struct ChildOptions {
     std::string cwd;                 // where it runs; empty: the current directory
@@ -52,8 +52,9 @@ struct ChildOptions {
     // caller's; with caller_environment, the caller's own instead.
     std::vector<std::string> environment;
     bool caller_environment = false;
-    // Run inside this sandbox (see sandbox.h); null: as it is.
-    const SandboxOptions* sandbox = nullptr;
+    // Run inside this sandbox (see sandbox.h), which the caller keeps for
+    // its runs, one at a time; null: as it is.
+    Sandbox* sandbox = nullptr;
 };
 
 // Grace between SIGTERM and SIGKILL when a run is stopped.

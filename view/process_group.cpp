@@ -1,5 +1,7 @@
 #include "process_group.h"
 
+#include "resource_limits.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -66,12 +68,6 @@ bool group_has_members(pid_t group, pid_t except) {
     }
     closedir(proc);
     return found;
-}
-
-double cpu_seconds_of(const rusage& usage) {
-    constexpr double micro = 1e-6;
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * micro;
 }
 
 double reap_group(pid_t group) {

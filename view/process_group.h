@@ -15,7 +15,4 @@ bool group_has_members(pid_t group, pid_t except);
 // counts; never waits. Returns the CPU seconds they used.
 double reap_group(pid_t group);
 
-// The CPU seconds, user and system, of a usage.
-double cpu_seconds_of(const struct rusage& usage);
-
 #endif

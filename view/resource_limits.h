@@ -1,5 +1,6 @@
 // The resource limits a program runs under, as the runner (start_program.cpp)
-// and the sandbox's helper set them and read them back once it has ended.
+// and the sandbox's helper set them and read them back once it has ended,
+// and the CPU time it used.
 // Header-only: the helper is a program of its own.
 #ifndef QUORVEL_VIEW_RESOURCE_LIMITS_H
 #define QUORVEL_VIEW_RESOURCE_LIMITS_H
@@ -25,6 +26,13 @@ inline long long soft_limit(pid_t pid, __rlimit_resource resource) {
     rlimit limit{};
     const bool read = prlimit(pid, resource, nullptr, &limit) == 0;
     return read && limit.rlim_cur != RLIM_INFINITY ? static_cast<long long>(limit.rlim_cur) : -1;
+}
+
+// The CPU seconds, user and system, of a usage.
+inline double cpu_seconds_of(const rusage& usage) {
+    constexpr double micro = 1e-6;
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * micro;
 }
 
 #endif

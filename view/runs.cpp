@@ -16,11 +16,16 @@
 
 namespace {
 
-constexpr double sandbox_probe_seconds = 10;
-constexpr char sandbox_probe[] = "/usr/bin/true";
-
 // The sandbox of --sandbox, set up once by set_up_sandbox().
 SandboxOptions sandbox_settings;
+
+// Each thread's own warm sandbox, made at its first run: bubblewrap's
+// --die-with-parent follows the thread that started it. It ends with the
+// thread.
+Sandbox& thread_sandbox() {
+    thread_local Sandbox sandbox(sandbox_settings);
+    return sandbox;
+}
 
 // What a report needs of a run once its entry is made: the stream and its
 // parsed document go.
@@ -66,7 +71,7 @@ ProgramRun run_one(const std::vector<std::string>& command, const std::string& i
         // In place of the viewer's own, which the sandbox does not have.
         settings.push_back(std::string("HOME=") + sandbox_work_dir);
         settings.push_back(std::string("TMPDIR=") + sandbox_work_dir);
-        child.sandbox = &sandbox_settings;
+        child.sandbox = &thread_sandbox();
     }
     child.environment = program_environment(environ, settings);
     run.started = timestamp_now();
@@ -115,25 +120,17 @@ std::vector<ProgramRun> run_all(const Options& options, const std::string& input
     return runs;
 }
 
-// The probe's sandbox runs /usr/bin/true.
+// The probe is the calling thread's own sandbox, which then serves --run.
 Error set_up_sandbox(const Options& options) {
     sandbox_settings.processes = options.processes;
     sandbox_settings.file_size_mib = options.file_size_mib;
-    sandbox_settings.cpu_seconds = options.cpu_seconds;
     const std::string missing = find_sandbox_tools(sandbox_settings);
     if (!missing.empty()) {
         return {Problem::no_sandbox, missing};
     }
-    ChildOptions probe;
-    probe.sandbox = &sandbox_settings;
-    probe.timeout_seconds = sandbox_probe_seconds;
-    probe.err_limit = stderr_limit;
-    const ChildResult result = run_child(sandbox_probe, {}, "", probe);
-    if (result.exit_code != 0) {
-        const std::string why = result.err.empty() ? result.start_error : result.err;
-        return {Problem::no_sandbox, "--sandbox: bubblewrap cannot make a sandbox here: " +
-                                         why.substr(0, why.find_last_not_of('\n') + 1)};
+    const std::string why = thread_sandbox().start();
+    if (!why.empty()) {
+        return {Problem::no_sandbox, "--sandbox: bubblewrap cannot make a sandbox here: " + why};
     }
     return {};
 }
-

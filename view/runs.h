@@ -26,9 +26,11 @@ ProgramRun run_one(const std::vector<std::string>& command, const std::string& i
 // standard error shows how many are done.
 std::vector<ProgramRun> run_all(const Options& options, const std::string& input);
 
-// --sandbox: finds bubblewrap and the helper, and makes one sandbox to learn
-// whether namespaces are allowed here; Problem::no_sandbox when not. Call
-// once, before run_one.
+// --sandbox: finds bubblewrap and the helper, and makes the calling
+// thread's sandbox to learn whether namespaces are allowed here;
+// Problem::no_sandbox when not. Call once, before run_one. Each thread that
+// runs programs keeps a warm sandbox of its own for all its runs
+// (sandbox.h); --run's is the one made here.
 Error set_up_sandbox(const Options& options);
 
 #endif

@@ -3,23 +3,26 @@
 #include "child_process.h"
 #include "fault_point.h"
 #include "program_file.h"
+#include "pump.h"
 #include "seccomp_filter.h"
+#include "start_program.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
+#include <csignal>
 #include <cstring>
 
 namespace {
 
 constexpr std::size_t tmpfs_per_file_size = 4;  // the working directory holds four of the largest file
-constexpr std::size_t json_status_limit = 4096;
+constexpr std::size_t error_text_limit = 4096;  // of bubblewrap's words on why it could not
 
 const char* const passwd_data = "sandbox:x:65534:65534:quorvel-view sandbox:/work:/usr/sbin/nologin\n";
 const char* const group_data = "sandbox:x:65534:\n";
@@ -36,23 +39,17 @@ int data_file(const char* name, const std::string& data) {
     return fd;
 }
 
-bool not_started(ChildResult& result, const std::string& why) {
-    result.not_started = true;
-    result.start_error = why;
-    return false;
-}
-
 std::string number(int fd) { return std::to_string(fd); }
 
 // The descriptors bubblewrap reads, by what they hold.
 struct BubblewrapFiles {
-    int program, helper, passwd, group, seccomp, json_status;
+    int helper, passwd, group, seccomp;
 };
 
 // setpriv's drop to the sandbox's user when the viewer is root, then
 // bubblewrap with every option of the sandbox, up to the helper's command.
-// Its root, /dev and /etc are read-only; /work and /dev/shm are the only
-// places a program can write, each of a size.
+// Its root, /dev and /etc are read-only; /work, /dev/shm, /dev/mqueue and
+// /run are the only places a program can write, each of a size.
 std::vector<std::string> bubblewrap_command(const SandboxOptions& options, const BubblewrapFiles& files) {
     std::vector<std::string> command;
     const std::string user = std::to_string(sandbox_user);
@@ -65,19 +62,30 @@ std::vector<std::string> bubblewrap_command(const SandboxOptions& options, const
         "--ro-bind", "/usr", "/usr", "--symlink", "usr/bin", "/bin", "--symlink", "usr/sbin", "/sbin",
         "--symlink", "usr/lib", "/lib", "--symlink", "usr/lib64", "/lib64",
         "--proc", "/proc", "--dev", "/dev",
-        "--perms", "1777", "--size", std::to_string(sandbox_shm_mib * mebibyte), "--tmpfs", "/dev/shm",
+        "--perms", "1777", "--size", std::to_string(sandbox_shm_mib * mebibyte), "--tmpfs", sandbox_shm_dir,
+        "--mqueue", sandbox_mqueue_dir,
         "--perms", "0755", "--dir", "/etc",
         "--ro-bind-try", "/etc/ld.so.cache", "/etc/ld.so.cache", "--ro-bind-try", "/etc/localtime", "/etc/localtime",
         "--perms", "0444", "--ro-bind-data", number(files.passwd), "/etc/passwd",
         "--perms", "0444", "--ro-bind-data", number(files.group), "/etc/group",
         "--perms", "0555", "--file", number(files.helper), sandbox_helper,
-        "--perms", "0555", "--file", number(files.program), sandbox_program,
+        "--size", std::to_string(most_program_bytes), "--tmpfs", sandbox_script_dir,
         "--size", std::to_string(options.file_size_mib * mebibyte * tmpfs_per_file_size),
         "--tmpfs", sandbox_work_dir, "--symlink", sandbox_work_dir, "/tmp",
         "--remount-ro", "/dev", "--remount-ro", "/",
-        "--chdir", sandbox_work_dir, "--json-status-fd", number(files.json_status)};
+        "--chdir", sandbox_work_dir};
     command.insert(command.end(), sandbox.begin(), sandbox.end());
     return command;
+}
+
+// What bubblewrap said on its standard error, which start() keeps, when it
+// could not make the sandbox.
+std::string words_of(int errors) {
+    std::string words(error_text_limit, '\0');
+    const ssize_t n = errors < 0 ? -1 : read(errors, words.data(), words.size());
+    words.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    words = words.substr(0, words.find_last_not_of('\n') + 1);
+    return words.empty() ? "its helper did not start" : words;
 }
 
 }  // namespace
@@ -106,79 +114,80 @@ std::string find_sandbox_tools(SandboxOptions& options) {
     return why.empty() ? "" : "--sandbox: cannot build its system call filter: " + why;
 }
 
-int SandboxRun::own(int fd) {
-    if (fd >= 0) {
-        owned_.push_back(fd);
+std::string Sandbox::start() {
+    if (running()) {
+        return "";
     }
-    return fd;
+    int pair[2] = {-1, -1};
+    const BubblewrapFiles files{open(options_.helper.c_str(), O_RDONLY | O_CLOEXEC), data_file("passwd", passwd_data),
+                                data_file("group", group_data), data_file("seccomp", options_.seccomp)};
+    std::vector<int> passed = {files.helper, files.passwd, files.group, files.seccomp};
+    std::string why;
+    if (files.helper < 0 || files.passwd < 0 || files.group < 0 || files.seccomp < 0 ||
+        socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+        why = std::string("cannot make the sandbox: ") + std::strerror(errno);
+    }
+    StartedProgram started;
+    if (why.empty()) {
+        passed.push_back(pair[1]);
+        std::vector<std::string> command = bubblewrap_command(options_, files);
+        command.insert(command.end(), {sandbox_helper, number(pair[1])});
+        ChildOptions bare;  // no environment, no limits: each run brings its own
+        ChildResult result;
+        start_program(command.front(), command, bare, passed, started, result);
+        why = result.not_started ? (result.start_error.empty() ? std::strerror(result.exec_error)
+                                                               : result.start_error)
+                                 : "";
+    }
+    for (int& fd : passed) {
+        close_fd(fd);
+    }
+    close_fd(started.in);
+    close_fd(started.out);
+    pid_ = started.pid;
+    socket_ = pair[0];
+    errors_ = started.err;
+    fcntl(errors_, F_SETFL, O_NONBLOCK);
+    HelperReply ready{};
+    if (why.empty() && !await_reply(sandbox_start_seconds, ready)) {
+        why = words_of(errors_);
+    } else if (why.empty() && ready.kind != ReplyKind::ready) {
+        why = "its helper did not start";
+    }
+    if (!why.empty()) {
+        stop();
+    }
+    return why;
 }
 
-SandboxRun::~SandboxRun() {
-    for (const int fd : owned_) {
-        close(fd);
+bool Sandbox::await_reply(double seconds, HelperReply& reply) {
+    pollfd answer{socket_, POLLIN, 0};
+    const Clock::time_point deadline = after(seconds);
+    int ready = 0;
+    while ((ready = poll(&answer, 1, milliseconds_until(deadline))) < 0 && errno == EINTR) {
     }
+    return ready > 0 && receive_reply(reply);
 }
 
-bool SandboxRun::prepare(const SandboxOptions& options, const ProgramFile& program,
-                         const std::vector<std::string>& args, ChildResult& result) {
-    std::string why_not;
-    const int program_fd = own(sealed_copy(program, why_not));
-    if (program_fd < 0) {
-        result.not_started = true;
-        result.refused = why_not;
+bool Sandbox::receive_reply(HelperReply& reply) {
+    QUORVEL_FAULT_POINT("viewer/recvmsg", ECONNRESET, false);
+    std::vector<char> buffer;
+    std::size_t no_fds = 0;
+    const long size = receive_message(socket_, buffer, nullptr, no_fds);
+    if (size != static_cast<long>(sizeof reply)) {
         return false;
     }
-    const int helper_fd = own(open(options.helper.c_str(), O_RDONLY | O_CLOEXEC));
-    const int passwd_fd = own(data_file("passwd", passwd_data));
-    const int group_fd = own(data_file("group", group_data));
-    const int seccomp_fd = own(data_file("seccomp", options.seccomp));
-    int status[2] = {-1, -1};
-    int json[2] = {-1, -1};
-    if (helper_fd < 0 || passwd_fd < 0 || group_fd < 0 || seccomp_fd < 0 || pipe2(status, O_CLOEXEC | O_NONBLOCK) != 0 ||
-        pipe2(json, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return not_started(result, std::string("cannot make the sandbox: ") + std::strerror(errno));
-    }
-    status_read_ = own(status[0]);
-    json_read_ = own(json[0]);
-    own(status[1]);
-    own(json[1]);
-    passed_ = {program_fd, helper_fd, passwd_fd, group_fd, seccomp_fd, status[1], json[1]};
-    command_ = bubblewrap_command(options, {program_fd, helper_fd, passwd_fd, group_fd, seccomp_fd, json[1]});
-    const std::vector<std::string> helper = {sandbox_helper, number(status[1]), std::to_string(options.processes),
-                                             std::to_string(options.file_size_mib * mebibyte),
-                                             std::to_string(options.cpu_seconds), "--", sandbox_program};
-    command_.insert(command_.end(), helper.begin(), helper.end());
-    command_.insert(command_.end(), args.begin(), args.end());
+    std::memcpy(&reply, buffer.data(), sizeof reply);
     return true;
 }
 
-void SandboxRun::settle(ChildResult& result) {
-    // The writing ends went with the sandbox: what is in the pipes is all.
-    for (int& fd : owned_) {
-        if (fd != status_read_ && fd != json_read_) {
-            close(fd);
-            fd = -1;
+void Sandbox::stop() {
+    if (pid_ > 0) {
+        kill(-pid_, SIGKILL);
+        while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
         }
     }
-    HelperRecord record{};
-    const bool told = read(status_read_, &record, sizeof record) == sizeof record;
-    if (told && record.kind == helper_exec_failed) {
-        result.not_started = true;
-        result.exec_error = record.value;
-        result.exit_code = -1;
-    } else if (told && record.kind == helper_waited) {
-        const bool stopped = result.timed_out || result.stopped;
-        result.term_signal = WIFSIGNALED(record.value) ? WTERMSIG(record.value) : 0;
-        result.exit_code = WIFEXITED(record.value) && !stopped ? WEXITSTATUS(record.value) : -1;
-        result.file_size_limit = record.file_size_limit;
-        result.cpu_time_limit = record.cpu_time_limit;
-    } else {
-        std::string json(json_status_limit, '\0');
-        const ssize_t n = read(json_read_, json.data(), json.size());
-        json.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-        if (json.find("\"child-pid\"") == std::string::npos) {
-            result.not_started = true;
-            result.start_error = "bubblewrap could not make the sandbox (its reason is on standard error)";
-        }
-    }
+    pid_ = -1;
+    close_fd(socket_);
+    close_fd(errors_);
 }

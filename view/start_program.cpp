@@ -41,7 +41,6 @@ struct Launch {
     rlim_t file_bytes;  // 0: no limit
     rlim_t cpu_seconds; // 0: no limit
     const std::vector<int>* passed;  // descriptors left open across exec
-    bool ignore_term;
 };
 
 // In the child: a fresh signal state, as a newly started process has.
@@ -63,9 +62,6 @@ void reset_signals() {
 [[noreturn]] void exec_child(const Launch& launch) {
     setsid();
     reset_signals();
-    if (launch.ignore_term) {
-        std::signal(SIGTERM, SIG_IGN);
-    }
     set_limit(RLIMIT_CORE, 0);
     if (launch.data_bytes > 0) {
         set_limit(RLIMIT_DATA, launch.data_bytes);
@@ -120,7 +116,7 @@ void close_fd(int& fd) {
 }
 
 bool start_program(const std::string& path, const std::vector<std::string>& command, const ChildOptions& options,
-                   const SandboxRun* sandbox, StartedProgram& started, ChildResult& result) {
+                   const std::vector<int>& passed, StartedProgram& started, ChildResult& result) {
     int in_pipe[2] = {-1, -1};
     int out_pipe[2] = {-1, -1};
     int err_pipe[2] = {-1, -1};
@@ -128,7 +124,6 @@ bool start_program(const std::string& path, const std::vector<std::string>& comm
     if (make_pipe(in_pipe) != 0 || make_pipe(out_pipe) != 0 || make_pipe(err_pipe) != 0 || make_pipe(report) != 0) {
         return not_started(result, "pipe", errno, {in_pipe, out_pipe, err_pipe, report});
     }
-    static const std::vector<int> none;
     std::vector<std::string> caller;
     for (char** entry = environ; options.caller_environment && *entry != nullptr; ++entry) {
         caller.emplace_back(*entry);
@@ -137,9 +132,8 @@ bool start_program(const std::string& path, const std::vector<std::string>& comm
                         exec_vector(options.caller_environment ? caller : options.environment), options.cwd.c_str(),
                         {in_pipe[0], out_pipe[1], err_pipe[1]}, report[1],
                         static_cast<rlim_t>(options.memory_mib * mebibyte),
-                        sandbox != nullptr ? 0 : static_cast<rlim_t>(options.file_size_mib * mebibyte),
-                        sandbox != nullptr ? 0 : static_cast<rlim_t>(options.cpu_seconds),
-                        sandbox != nullptr ? &sandbox->passed() : &none, sandbox != nullptr};
+                        static_cast<rlim_t>(options.file_size_mib * mebibyte),
+                        static_cast<rlim_t>(options.cpu_seconds), &passed};
     const pid_t pid = fork();
     if (pid < 0) {
         return not_started(result, "fork", errno, {in_pipe, out_pipe, err_pipe, report});

@@ -4,7 +4,6 @@
 #define QUORVEL_VIEW_START_PROGRAM_H
 
 #include "child_process.h"
-#include "sandbox.h"
 
 #include <sys/types.h>
 
@@ -21,21 +20,20 @@ struct StartedProgram {
 };
 
 // Forks and executes path with command as its arguments (the program and
-// its arguments, or with a sandbox, the command that starts bubblewrap) in
+// its arguments, or the command that starts a sandbox) in
 // a session and process group of its own, with no controlling terminal,
-// with the signal mask and dispositions of a fresh process (but
-// SIGTERM ignored for a sandbox, whose helper gives the program its
-// default back), options.environment (or the caller's, with
+// with the signal mask and dispositions of a fresh process,
+// options.environment (or the caller's, with
 // options.caller_environment), options.memory_mib as its data limit,
-// options.file_size_mib as its file size limit (inside a sandbox, its helper
-// sets it), no core dumps, options.cwd as its directory, and no descriptor
-// beyond its three pipes but sandbox's. Returns false, with
+// options.file_size_mib as its file size limit, options.cpu_seconds as its
+// CPU time limit, no core dumps, options.cwd as its directory, and no
+// descriptor beyond its three pipes but passed. Returns false, with
 // result.not_started set, when it could not: result.start_error names the
 // runner's own failure (pipe, fork), result.exec_error the exec's errno,
 // told through a close-on-exec pipe. After an exec failure started still
 // holds the child, which has exited, to be reaped. Never throws.
 bool start_program(const std::string& path, const std::vector<std::string>& command, const ChildOptions& options,
-                   const SandboxRun* sandbox, StartedProgram& started, ChildResult& result);
+                   const std::vector<int>& passed, StartedProgram& started, ChildResult& result);
 
 void close_fd(int& fd);
 
