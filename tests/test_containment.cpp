@@ -4,6 +4,7 @@
 #include "child_process.h"
 #include "exercise_runner.h"
 #include "support/files.h"
+#include "support/sandbox.h"
 #include "support/sanitizers.h"
 
 #include <arpa/inet.h>
@@ -91,55 +92,6 @@ TEST(Containment, ProgramsGetLittleOfTheViewers) {
     EXPECT_EQ(written.st_size, 1024 * 1024);
 }
 
-// Whether bubblewrap can make a sandbox here; else why not.
-std::string sandbox_refused() {
-    const ChildResult probe = run_child(viewer, {"--run", "--sandbox", "--", "true"}, "");
-    return probe.exit_code == 5 ? probe.err : "";
-}
-
-#define SKIP_WITHOUT_SANDBOX()                                    \
-    if (const std::string why = sandbox_refused(); !why.empty()) { \
-        GTEST_SKIP() << why;                                      \
-    }
-
-std::vector<std::string> sandboxed(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--run", "--sandbox"});
-    return args;
-}
-
-// How programs end in the sandbox means what it means without one.
-TEST(Sandbox, StatusesStayTrue) {
-    SKIP_WITHOUT_SANDBOX();
-    const std::string hidden = make_temp_dir();  // 0700, as mkdtemp makes it
-    ASSERT_EQ(std::system(("cp " + exercise + " " + hidden + "/exercise").c_str()), 0);
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        std::string error;  // standard error
-        std::string shown;  // in the boxes shown
-    } cases[] = {
-        {{"--", hidden + "/exercise", "@null", "@null", "int:1:1"}, 0, "", "\"1 == 1\""},
-        {{"--", hidden + "/exercise", "@null", "@null", "int:1:1", "denied"}, 0, "",
-         "TIOCSTI: Operation not permitted\nTIOCSTI high: Operation not permitted\nkeyctl: Operation not permitted\n"
-         "perf_event_open: Operation not permitted\nunshare: No space left on device\nptrace: Operation not permitted\n"},
-        {{"--", "sh", "-c", "kill -SEGV $$"}, 3, "quorvel-view: sh crashed: signal 11 (Segmentation fault)\n", ""},
-        {{"--", "sh", "-c", "exit 139"}, 3, "quorvel-view: sh exited with status 139\n", ""},
-        {{"--", "/nonexistent/exercise"}, 3,
-         "quorvel-view: cannot run /nonexistent/exercise: No such file or directory\n", ""},
-        {{"--timeout", "1", "--", exercise, "@null", "@null", "int:1:1", "await-term"}, 3,
-         "quorvel-view: " + exercise + " did not finish within 1 s and was killed\n",
-         "\"stopped: the host ended the program (SIGTERM)"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.args.back());
-        const ChildResult result = run_child(viewer, sandboxed(c.args), "");
-        EXPECT_EQ(result.exit_code, c.status) << result.err;
-        EXPECT_EQ(result.err, c.error);
-        EXPECT_TRUE(contains(result.out, c.shown)) << result.out;
-        EXPECT_TRUE(c.shown.empty() || contains(result.out, "\"1 == 1\"")) << result.out;
-    }
-}
-
 // Nothing of the machine but /usr, and nothing of the viewer.
 TEST(Sandbox, ReachesNothingItWasNotGiven) {
     SKIP_WITHOUT_SANDBOX();
@@ -197,55 +149,6 @@ TEST(Sandbox, ReachesNothingItWasNotGiven) {
         EXPECT_FALSE(contains(read_file(std::string("/proc/") + entry->d_name + "/cmdline"), "3000.25"));
     }
     closedir(proc);
-}
-
-// --processes limits each run on its own: 200 forks stop short of 50, and
-// two runs side by side each get their 50.
-TEST(Sandbox, EachRunHasItsOwnProcessLimit) {
-    SKIP_WITHOUT_SANDBOX();
-    // LeakSanitizer's check at exit needs a thread of its own, past the limit.
-    ChildOptions no_leak_check;
-    no_leak_check.caller_environment = !sanitized_build;
-    if (sanitized_build) {
-        no_leak_check.environment = {"PATH=" + std::string(std::getenv("PATH")), "ASAN_OPTIONS=detect_leaks=0"};
-    }
-    const ChildResult one = run_child(
-        viewer, sandboxed({"--processes", "50", "--", exercise, "@null", "@null", "int:1:1", "fork-many:200:0"}), "",
-        no_leak_check);
-    EXPECT_EQ(one.exit_code, 0) << one.err;
-    EXPECT_TRUE(contains(one.out, "\"1 == 1\"")) << one.out;
-    int forked = 0;
-    ASSERT_EQ(std::sscanf(one.out.substr(one.out.find("forked ")).c_str(), "forked %d", &forked), 1);
-    EXPECT_GT(forked, 40);
-    EXPECT_LT(forked, 50);
-
-    utsname system{};
-    uname(&system);
-    int major = 0;
-    int minor = 0;
-    std::sscanf(system.release, "%d.%d", &major, &minor);
-    if (major < 5 || (major == 5 && minor < 14)) {
-        GTEST_SKIP() << "Linux " << system.release << " counts processes per user, not per user namespace";
-    }
-    const std::string dir = make_temp_dir();
-    // Each forks what it can and holds on to its children while the other does.
-    const std::string forks =
-        "#!/usr/bin/python3\nimport os, sys, time\nforked = 0\nfor _ in range(60):\n"
-        "    try:\n        child = os.fork()\n    except OSError:\n        break\n"
-        "    if child == 0:\n        time.sleep(60)\n        os._exit(0)\n    forked += 1\n"
-        "print('forked', forked, file=sys.stderr)\ntime.sleep(1.5)\n";
-    for (const char* name : {"a", "b"}) {
-        write_file(dir + "/" + name, forks);
-        chmod((dir + "/" + name).c_str(), 0755);
-    }
-    const ChildResult both = run_child(
-        viewer, {"--check", "--sandbox", "--processes", "50", "-j", "2", "--format", "json", dir + "/a", dir + "/b"}, "");
-    EXPECT_EQ(both.exit_code, 1) << both.out;  // no stream from either: malformed
-    for (std::size_t at = both.out.find("forked "), runs = 0; runs < 2; at = both.out.find("forked ", at + 1), ++runs) {
-        ASSERT_NE(at, std::string::npos) << both.out;
-        EXPECT_EQ(std::sscanf(both.out.substr(at).c_str(), "forked %d", &forked), 1);
-        EXPECT_GT(forked, 40) << both.out;
-    }
 }
 
 // With a pty as the grader's terminal (the viewer's controlling terminal),
@@ -345,20 +248,6 @@ TEST(Containment, ProgramsRunAsAnotherUser) {
         const ChildResult run = run_child("setpriv", args, "");
         EXPECT_TRUE(contains(run.out, c.seen)) << c.seen << "\n" << run.out;
     }
-}
-
-// Without bubblewrap the viewer says so and runs nothing unsandboxed.
-TEST(Sandbox, RefusesToRunWithoutBubblewrap) {
-    const std::string dir = make_temp_dir();
-    ChildOptions no_bwrap;
-    no_bwrap.environment = {"PATH=" + dir};
-    const ChildResult result =
-        run_child(viewer, {"--run", "--sandbox", "--", "/bin/sh", "-c", "touch " + dir + "/ran"}, "", no_bwrap);
-    EXPECT_EQ(result.exit_code, 5);
-    EXPECT_TRUE(contains(result.err, "no bwrap on PATH")) << result.err;
-    bool ran = true;
-    read_file(dir + "/ran", &ran);
-    EXPECT_FALSE(ran);
 }
 
 }  // namespace

@@ -81,11 +81,17 @@
 //                                    request with high bits set, keyctl,
 //                                    perf_event_open, a user namespace, and
 //                                    PTRACE_SEIZE of PID 1
+//   exe-write                        a child that keeps the program's own
+//                                    file (/proc/self/exe) open and, once
+//                                    the program has ended, appends to it
 //   fork:KIND                        a child that exits 3 (exit3), prints and
 //                                    exits 0 (print0), crashes (crash) or
 //                                    calls quit (quit); the parent waits and
 //                                    writes "child: exited N" or "child:
 //                                    signal N" on standard error
+// Without arguments, they come from the end of its own file: a copy of the
+// exercise with "\n#steps:" and its arguments, space-separated, appended
+// runs as a program of its own, as quorvel-view --check runs programs.
 // An INIT_MODE that starts with "@ignore-xfsz/" ignores SIGXFSZ, as a host
 // may, before the rest of it; "@noinit" skips init(), "@nofiles" calls init(nullptr) with
 // room for one more file descriptor only (so the guard cannot make its
@@ -116,8 +122,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -191,6 +200,17 @@ void fault(const std::string& kind) {
 
 void tell_denied(const char* name, long result) {
     std::cerr << name << ": " << (result < 0 ? std::strerror(errno) : "allowed") << "\n";
+}
+
+void write_own_file() {
+    const int self = open("/proc/self/exe", O_RDONLY);
+    if (fork() == 0) {
+        dup2(self, 3);
+        const std::string parent = std::to_string(getppid());
+        execl("/bin/sh", "sh", "-c", "while kill -0 $0 2>/dev/null; do sleep 0.01; done; printf x >>/proc/self/fd/3",
+              parent.c_str(), static_cast<char*>(nullptr));
+        _exit(1);
+    }
 }
 
 void try_denied() {
@@ -616,6 +636,8 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
         run_child(f[1]);
     } else if (op == "denied") {
         try_denied();
+    } else if (op == "exe-write") {
+        write_own_file();
     } else {
         std::cerr << "unknown step " << op << "\n";
         std::exit(2);
@@ -624,18 +646,32 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
 
 }  // namespace
 
+// The arguments appended to its own file, after the last "\n#steps:".
+std::vector<std::string> own_arguments() {
+    constexpr char marker[] = "\n#steps:";
+    std::ifstream self("/proc/self/exe", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(self)), std::istreambuf_iterator<char>());
+    const std::size_t at = bytes.rfind(marker);
+    std::istringstream words(at == std::string::npos ? "" : bytes.substr(at + sizeof marker - 1));
+    return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+}
+
 int main(int argc, char** argv) {
-    if (argc < 3) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        args = own_arguments();
+    }
+    if (args.size() < 2) {
         std::cerr << "usage: scripted_exercise INIT_MODE QUIT_MODE [STEP ...]\n";
         return 2;
     }
-    std::string init_mode = decode(argv[1]);
+    std::string init_mode = decode(args[0]);
     const std::string ignore_xfsz = "@ignore-xfsz/";
     if (init_mode.rfind(ignore_xfsz, 0) == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
         init_mode = init_mode.substr(ignore_xfsz.size());
     }
-    const std::string quit_mode = decode(argv[2]);
+    const std::string quit_mode = decode(args[1]);
     if (init_mode == "@nofiles") {
         init_without_room();
     } else if (init_mode == "@nostderr") {
@@ -645,9 +681,9 @@ int main(int argc, char** argv) {
         init(mode_of(init_mode));
     }
     std::vector<std::string> keep;
-    keep.reserve(static_cast<std::size_t>(argc));
-    for (int i = 3; i < argc; ++i) {
-        run_step(fields(argv[i]), keep);
+    keep.reserve(args.size());
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        run_step(fields(args[i]), keep);
     }
     if (quit_mode != "@noquit") {
         quit(mode_of(quit_mode));
