@@ -131,6 +131,8 @@ TEST(Sandbox, EachRunFindsNothingOfTheOneBefore) {
          "os.path.exists('/dev/mqueue/left')"},
         {"an abstract socket", "daemon(listen)", "'@left' in open('/proc/net/unix').read()"},
         {"a tree", "tree(1000)", "os.path.exists('/work/tree')"},
+        // A script runs from a copy, with no descriptor of it left open (3 is listdir's).
+        {"a descriptor past 2", "True", "sorted(os.listdir('/proc/self/fd')) != ['0', '1', '2', '3']"},
         {"/work at 0500 with an attribute", "not os.setxattr('/work', 'user.left', b'1') and not os.chmod('/work', 0o500)",
          "os.stat('/work').st_mode & 0o200 == 0 or os.listxattr('/work')"},
     };

@@ -115,9 +115,11 @@ std::string find_sandbox_tools(SandboxOptions& options) {
 }
 
 std::string Sandbox::start() {
-    if (running()) {
+    pollfd idle{socket_, POLLIN, 0};
+    if (running() && poll(&idle, 1, 0) == 0) {
         return "";
     }
+    stop();  // between runs the helper says nothing: a socket that reads is a sandbox gone
     int pair[2] = {-1, -1};
     const BubblewrapFiles files{open(options_.helper.c_str(), O_RDONLY | O_CLOEXEC), data_file("passwd", passwd_data),
                                 data_file("group", group_data), data_file("seccomp", options_.seccomp)};

@@ -16,8 +16,6 @@
 #include <csignal>
 #include <cstring>
 
-extern char** environ;
-
 namespace {
 
 constexpr char sandbox_failed[] = "the sandbox failed";
