@@ -104,23 +104,9 @@ int copy_script(int program) {
 // program, from its memfd (or a script from its copy).
 [[noreturn]] void exec_program(Request& request, bool script, int report) {
     setsid();
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int signal = 1; signal < NSIG; ++signal) {
-        std::signal(signal, SIG_DFL);
-    }
     const RunRequest& limits = request.head;
     set_limit(RLIMIT_NPROC, limits.processes);
-    if (limits.file_bytes > 0) {
-        set_limit(RLIMIT_FSIZE, limits.file_bytes);
-    }
-    if (limits.data_bytes > 0) {
-        set_limit(RLIMIT_DATA, limits.data_bytes);
-    }
-    if (limits.cpu_seconds > 0) {
-        set_cpu_limit(limits.cpu_seconds);
-    }
+    start_fresh(limits.data_bytes, limits.file_bytes, limits.cpu_seconds);
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         dup2(request.fds[run_stdin + fd], fd);
     }

@@ -43,16 +43,6 @@ struct Launch {
     const std::vector<int>* passed;  // descriptors left open across exec
 };
 
-// In the child: a fresh signal state, as a newly started process has.
-void reset_signals() {
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int signal = 1; signal < NSIG; ++signal) {
-        std::signal(signal, SIG_DFL);
-    }
-}
-
 // In the child: a session of its own, which leaves the caller's
 // controlling terminal behind (its process group is the session's, so the
 // caller signals the group as before), a fresh signal state, the
@@ -61,17 +51,8 @@ void reset_signals() {
 // through report_fd, which closes at exec.
 [[noreturn]] void exec_child(const Launch& launch) {
     setsid();
-    reset_signals();
     set_limit(RLIMIT_CORE, 0);
-    if (launch.data_bytes > 0) {
-        set_limit(RLIMIT_DATA, launch.data_bytes);
-    }
-    if (launch.file_bytes > 0) {
-        set_limit(RLIMIT_FSIZE, launch.file_bytes);
-    }
-    if (launch.cpu_seconds > 0) {
-        set_cpu_limit(launch.cpu_seconds);
-    }
+    start_fresh(launch.data_bytes, launch.file_bytes, launch.cpu_seconds);
     dup2(launch.fds[0], STDIN_FILENO);
     dup2(launch.fds[1], STDOUT_FILENO);
     dup2(launch.fds[2], STDERR_FILENO);
