@@ -50,17 +50,6 @@ private:
     std::function<bool(int)> send_signal_;
 };
 
-std::vector<std::string> environment_of(const ChildOptions& options) {
-    if (!options.caller_environment) {
-        return options.environment;
-    }
-    std::vector<std::string> caller;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        caller.emplace_back(*entry);
-    }
-    return caller;
-}
-
 void settle(const HelperWatch& watch, ChildResult& result) {
     const bool decided = result.timed_out || result.stopped;
     if (watch.lost) {

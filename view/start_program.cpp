@@ -89,6 +89,17 @@ int make_pipe(int ends[2]) {
 
 }  // namespace
 
+std::vector<std::string> environment_of(const ChildOptions& options) {
+    if (!options.caller_environment) {
+        return options.environment;
+    }
+    std::vector<std::string> caller;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        caller.emplace_back(*entry);
+    }
+    return caller;
+}
+
 void close_fd(int& fd) {
     if (fd >= 0) {
         close(fd);
@@ -105,12 +116,9 @@ bool start_program(const std::string& path, const std::vector<std::string>& comm
     if (make_pipe(in_pipe) != 0 || make_pipe(out_pipe) != 0 || make_pipe(err_pipe) != 0 || make_pipe(report) != 0) {
         return not_started(result, "pipe", errno, {in_pipe, out_pipe, err_pipe, report});
     }
-    std::vector<std::string> caller;
-    for (char** entry = environ; options.caller_environment && *entry != nullptr; ++entry) {
-        caller.emplace_back(*entry);
-    }
+    const std::vector<std::string> environment = environment_of(options);
     const Launch launch{path.c_str(), exec_vector(command),
-                        exec_vector(options.caller_environment ? caller : options.environment), options.cwd.c_str(),
+                        exec_vector(environment), options.cwd.c_str(),
                         {in_pipe[0], out_pipe[1], err_pipe[1]}, report[1],
                         static_cast<rlim_t>(options.memory_mib * mebibyte),
                         static_cast<rlim_t>(options.file_size_mib * mebibyte),

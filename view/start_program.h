@@ -35,6 +35,10 @@ struct StartedProgram {
 bool start_program(const std::string& path, const std::vector<std::string>& command, const ChildOptions& options,
                    const std::vector<int>& passed, StartedProgram& started, ChildResult& result);
 
+// The environment a program of options gets: options.environment, or the
+// caller's own with options.caller_environment.
+std::vector<std::string> environment_of(const ChildOptions& options);
+
 void close_fd(int& fd);
 
 #endif
