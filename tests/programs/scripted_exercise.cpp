@@ -122,7 +122,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <limits>
@@ -646,13 +645,19 @@ void run_step(const std::vector<std::string>& f, std::vector<std::string>& keep)
 
 }  // namespace
 
-// The arguments appended to its own file, after the last "\n#steps:".
+// The arguments appended to its own file, after the last "\n#steps:" in its
+// last 64 KiB.
 std::vector<std::string> own_arguments() {
     constexpr char marker[] = "\n#steps:";
-    std::ifstream self("/proc/self/exe", std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(self)), std::istreambuf_iterator<char>());
-    const std::size_t at = bytes.rfind(marker);
-    std::istringstream words(at == std::string::npos ? "" : bytes.substr(at + sizeof marker - 1));
+    constexpr off_t tail_size = 64 * 1024;
+    const int self = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    const off_t size = lseek(self, 0, SEEK_END);
+    std::string tail(static_cast<std::size_t>(std::clamp<off_t>(size, 0, tail_size)), '\0');
+    const ssize_t got = pread(self, tail.data(), tail.size(), size - static_cast<off_t>(tail.size()));
+    close(self);
+    tail.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    const std::size_t at = tail.rfind(marker);
+    std::istringstream words(at == std::string::npos ? "" : tail.substr(at + sizeof marker - 1));
     return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
 }
 
