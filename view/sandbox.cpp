@@ -185,8 +185,11 @@ bool Sandbox::receive_reply(HelperReply& reply) {
 
 void Sandbox::stop() {
     if (pid_ > 0) {
+        // Bubblewrap and the helper share bubblewrap's process group. The
+        // helper, handed to the viewer (a child subreaper) once bubblewrap is
+        // gone, ends once every process of its sandbox has.
         kill(-pid_, SIGKILL);
-        while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        while (waitpid(-pid_, nullptr, 0) > 0 || errno == EINTR) {
         }
     }
     pid_ = -1;
