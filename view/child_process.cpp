@@ -82,11 +82,7 @@ public:
         }
         result.cpu_seconds = cpu_seconds_of(usage) + reap_group(pid_);
         result.max_rss_kib = usage.ru_maxrss;
-        if (WIFEXITED(status)) {
-            result.exit_code = result.timed_out || result.stopped ? -1 : WEXITSTATUS(status);
-        } else if (WIFSIGNALED(status)) {
-            result.term_signal = WTERMSIG(status);
-        }
+        take_wait_status(result, status);
     }
 
 private:

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +30,14 @@ Clock::time_point after(double seconds) {
 int milliseconds_until(Clock::time_point at) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at - Clock::now());
     return static_cast<int>(std::clamp<long long>(left.count(), 0, 1000000));
+}
+
+void take_wait_status(ChildResult& result, int status) {
+    if (WIFEXITED(status)) {
+        result.exit_code = result.timed_out || result.stopped ? -1 : WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.term_signal = WTERMSIG(status);
+    }
 }
 
 void Pump::start(int stdin_fd, int stdout_fd, int stderr_fd) {

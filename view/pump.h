@@ -28,6 +28,11 @@ public:
 int milliseconds_until(Clock::time_point at);
 Clock::time_point after(double seconds);
 
+// A program's end as its raw wait status tells it: its exit status (-1
+// once a time-out or stop was decided, however it then ended) or the
+// signal that ended it.
+void take_wait_status(ChildResult& result, int status);
+
 struct Pump {
     const std::string& input;
     const ChildOptions& options;

@@ -9,7 +9,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -59,9 +58,7 @@ void settle(const HelperWatch& watch, ChildResult& result) {
         result.not_started = true;
         result.exec_error = watch.end.value;
     } else {
-        const int status = watch.end.value;
-        result.term_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-        result.exit_code = WIFEXITED(status) && !decided ? WEXITSTATUS(status) : -1;
+        take_wait_status(result, watch.end.value);
         result.file_size_limit = watch.end.file_size_limit;
         result.cpu_time_limit = watch.end.cpu_time_limit;
         result.max_rss_kib = watch.end.max_rss_kib;
