@@ -7,7 +7,6 @@
 #include "sandbox.h"
 #include "start_program.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -125,7 +124,7 @@ ChildResult Sandbox::run(const ProgramFile& program, const std::vector<std::stri
     const std::string why = start();
     if (!why.empty()) {
         not_started(result, "the sandbox could not be made: " + why);
-    } else if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    } else if (make_pipe(in) != 0 || make_pipe(out) != 0 || make_pipe(err) != 0) {
         not_started(result, std::string("pipe: ") + std::strerror(errno));
     } else {
         fds[run_stdin] = in[0];

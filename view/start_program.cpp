@@ -81,13 +81,12 @@ bool not_started(ChildResult& result, const char* call, int error, std::initiali
     return false;
 }
 
-// The runner's pipes.
+}  // namespace
+
 int make_pipe(int ends[2]) {
     QUORVEL_FAULT_POINT("viewer/pipe2", EMFILE, -1);
     return pipe2(ends, O_CLOEXEC);
 }
-
-}  // namespace
 
 std::vector<std::string> environment_of(const ChildOptions& options) {
     if (!options.caller_environment) {

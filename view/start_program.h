@@ -35,6 +35,9 @@ struct StartedProgram {
 bool start_program(const std::string& path, const std::vector<std::string>& command, const ChildOptions& options,
                    const std::vector<int>& passed, StartedProgram& started, ChildResult& result);
 
+// A pipe of a program's run, both ends close-on-exec; 0, or -1 with errno.
+int make_pipe(int ends[2]);
+
 // The environment a program of options gets: options.environment, or the
 // caller's own with options.caller_environment.
 std::vector<std::string> environment_of(const ChildOptions& options);
