@@ -175,7 +175,7 @@ bool Sandbox::receive_reply(HelperReply& reply) {
     QUORVEL_FAULT_POINT("viewer/recvmsg", ECONNRESET, false);
     std::vector<char> buffer;
     std::size_t no_fds = 0;
-    const long size = receive_message(socket_, buffer, nullptr, no_fds);
+    const long size = receive_message(socket_, buffer, sizeof reply, nullptr, no_fds);
     if (size != static_cast<long>(sizeof reply)) {
         return false;
     }

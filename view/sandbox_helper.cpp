@@ -195,7 +195,7 @@ void serve_run(int socket, int children, Request& request) {
             std::vector<char> buffer;
             std::size_t no_fds = 0;
             RunRequest signal{};
-            const long size = receive_message(socket, buffer, nullptr, no_fds);
+            const long size = receive_message(socket, buffer, sizeof signal, nullptr, no_fds);
             if (size == 0 || (size < 0 && errno != EMSGSIZE)) {
                 _exit(0);  // the viewer is gone, and the sandbox with its PID 1
             }
@@ -235,7 +235,8 @@ int main(int argc, char** argv) {
         std::vector<char> buffer;
         Request request;
         std::size_t fd_count = run_descriptors;
-        const long size = receive_message(socket, buffer, request.fds, fd_count);
+        const long size =
+            receive_message(socket, buffer, sizeof(RunRequest) + most_request_bytes, request.fds, fd_count);
         if (size == 0 || (size < 0 && errno != EMSGSIZE)) {
             return 0;
         }

@@ -44,8 +44,8 @@ bool send_message(int socket, const void* head, std::size_t head_size, const std
     return sent == static_cast<ssize_t>(body.size());
 }
 
-long receive_message(int socket, std::vector<char>& buffer, int* fds, std::size_t& fd_count) {
-    buffer.resize(most_request_bytes + sizeof(RunRequest));
+long receive_message(int socket, std::vector<char>& buffer, std::size_t most, int* fds, std::size_t& fd_count) {
+    buffer.resize(most);
     iovec part{buffer.data(), buffer.size()};
     msghdr message{};
     message.msg_iov = &part;

@@ -63,11 +63,10 @@ inline constexpr std::size_t most_request_bytes = 128 * 1024;
 bool send_message(int socket, const void* head, std::size_t head_size, const std::vector<std::string>& strings,
                   const int* fds, std::size_t fd_count);
 
-// One message into buffer (most_request_bytes at most), and the
-// descriptors that came with it (close-on-exec) into fds, up to fd_count,
-// which becomes how many came. Its size; 0 when the other end has closed;
-// -1 on an error, or a message cut short (errno EMSGSIZE), whose
-// descriptors are closed.
-long receive_message(int socket, std::vector<char>& buffer, int* fds, std::size_t& fd_count);
+// One message into buffer (most bytes at most), and the descriptors that
+// came with it (close-on-exec) into fds, up to fd_count, which becomes how
+// many came. Its size; 0 when the other end has closed; -1 on an error, or
+// a message longer than most (errno EMSGSIZE), whose descriptors are closed.
+long receive_message(int socket, std::vector<char>& buffer, std::size_t most, int* fds, std::size_t& fd_count);
 
 #endif
