@@ -3,7 +3,6 @@
 #ifndef QUORVEL_VIEW_PROCESS_GROUP_H
 #define QUORVEL_VIEW_PROCESS_GROUP_H
 
-#include <sys/resource.h>
 #include <sys/types.h>
 
 // True when group holds a process that is still alive (not a zombie), other
